@@ -1,0 +1,68 @@
+# Set-up, build and the two commands of the README. Every target installs what it needs first,
+# so `make test` and `make demo` work on a fresh Debian 12 machine and rerun incrementally.
+SHELL := /bin/bash
+.DEFAULT_GOAL := build
+
+export PATH := $(HOME)/.cargo/bin:$(PATH)
+
+PYENV_ROOT ?= $(shell pyenv root 2>/dev/null || echo $(HOME)/.pyenv)
+PYTHON312 ?= $(shell ls -d $(PYENV_ROOT)/versions/3.12.* 2>/dev/null | sort -V | tail -n 1)/bin/python3.12
+VENV := .venv
+VPY := $(VENV)/bin/python
+BUILD := build
+STAMPS := .stamps
+BUILD_TYPE ?= Release
+
+APT_PACKAGES := cmake ninja-build g++ pkg-config libeigen3-dev libboost-dev libspdlog-dev \
+  libfmt-dev libtinyxml2-dev libyaml-cpp-dev libgtest-dev libgmock-dev libbenchmark-dev
+
+.PHONY: setup build test test-cpp test-python demo bench format clean
+
+$(STAMPS)/apt: Makefile
+	@mkdir -p $(STAMPS)
+	@if ! dpkg -s $(APT_PACKAGES) >/dev/null 2>&1; then \
+	  SUDO=; [ "$$(id -u)" = 0 ] || SUDO=sudo; \
+	  echo "Installing Debian packages: $(APT_PACKAGES)"; \
+	  $$SUDO apt-get update -qq && \
+	  DEBIAN_FRONTEND=noninteractive $$SUDO apt-get install -y -qq --no-install-recommends $(APT_PACKAGES); \
+	fi
+	@command -v cargo >/dev/null || { echo "cargo not found: install Rust with rustup" >&2; exit 1; }
+	@touch $@
+
+$(STAMPS)/venv: requirements.txt requirements-headers.txt | $(STAMPS)/apt
+	@test -x "$(PYTHON312)" || { echo "CPython 3.12 not found under $(PYENV_ROOT)/versions" >&2; exit 1; }
+	@test -x $(VPY) || $(PYTHON312) -m venv $(VENV)
+	$(VPY) -m pip install -q -r requirements.txt
+	$(VPY) -m pip install -q --no-deps -r requirements-headers.txt
+	@# The modules built in $(BUILD)/python import from the virtual environment.
+	@echo "$(CURDIR)/$(BUILD)/python" > $$($(VPY) -c 'import sysconfig; print(sysconfig.get_paths()["purelib"])')/korvo-build.pth
+	@touch $@
+
+setup: $(STAMPS)/venv
+
+$(BUILD)/build.ninja: | $(STAMPS)/venv
+	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) \
+	  -DPython_EXECUTABLE=$(CURDIR)/$(VPY) -DKORVO_VENV=$(CURDIR)/$(VENV)
+
+build: $(BUILD)/build.ninja
+	cmake --build $(BUILD)
+
+test-cpp: build
+	ctest --test-dir $(BUILD) --output-on-failure -j2
+
+test-python: build
+	$(VPY) -m pytest -q tests/python
+
+test: test-cpp test-python
+
+demo: build
+	$(VPY) examples/python/demo.py
+
+bench: build
+	@for b in $(BUILD)/bench/*_bench; do [ -x "$$b" ] && "$$b"; done; true
+
+format:
+	clang-format -i $$(git ls-files '*.cpp' '*.hpp' '*.h')
+
+clean:
+	rm -rf $(BUILD)
