@@ -42,7 +42,7 @@ setup: $(STAMPS)/venv
 
 $(BUILD)/build.ninja: | $(STAMPS)/venv
 	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) \
-	  -DPython_EXECUTABLE=$(CURDIR)/$(VPY) -DKORVO_VENV=$(CURDIR)/$(VENV)
+	  -DPython_EXECUTABLE=$(CURDIR)/$(VPY)
 
 build: $(BUILD)/build.ninja
 	cmake --build $(BUILD)

@@ -1,0 +1,7 @@
+// Everything a user of the Korvo VYR client library needs, in one include.
+#pragma once
+
+#include "korvo/vyr/constants.hpp"
+#include "korvo/vyr/data.hpp"
+#include "korvo/vyr/enums.hpp"
+#include "korvo/vyr/name_tables.hpp"
