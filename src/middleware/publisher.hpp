@@ -4,6 +4,7 @@
 #include <memory>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "middleware/serialization.hpp"
 #include "middleware/zenoh.hpp"
@@ -22,11 +23,14 @@ class Publisher {
 
   // Encodes and puts one message. Returns false instead of throwing when either step fails.
   bool Publish(const Message& message) const {
+    // One buffer per thread, reused: a steady publishing loop allocates nothing here.
+    static thread_local std::vector<std::uint8_t> buffer;
+    static const zenoh::Encoding serialized = zenoh::Encoding::Predefined::zenoh_serialized();
     try {
-      const auto payload = Encode(message);
-      zenoh::PutOptions options;
-      options.encoding = zenoh::Encoding::Predefined::zenoh_serialized();
-      publisher_.put(payload, std::move(options));
+      Serializer s(std::move(buffer));
+      Serialize(s, message);
+      buffer = std::move(s).finish();
+      publisher_.put(buffer, serialized);
       return true;
     } catch (...) {
       return false;

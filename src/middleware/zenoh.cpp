@@ -218,6 +218,12 @@ void Publisher::put(std::span<const uint8_t> payload, PutOptions&& options) cons
       "Failed to perform put operation");
 }
 
+void Publisher::put(std::span<const uint8_t> payload, const Encoding& encoding) const {
+  Check(::korvo_publisher_put(handle_, payload.data(), payload.size(),
+                              encoding.as_string().c_str()),
+        "Failed to perform put operation");
+}
+
 // ---- Subscriber ------------------------------------------------------------------------------
 
 Subscriber<void>::Subscriber(Subscriber&& other) noexcept : handle_(Exchange(other.handle_)) {}

@@ -227,6 +227,8 @@ class Publisher {
   // Throws ZException "Failed to perform put operation" when zenoh refuses the put.
   void put(std::span<const uint8_t> payload,
            PutOptions&& options = PutOptions::create_default()) const;
+  // The same with only an encoding: nothing to build per call on a hot path.
+  void put(std::span<const uint8_t> payload, const Encoding& encoding) const;
 
  private:
   friend class Session;
@@ -349,6 +351,9 @@ class Session {
   void get(const KeyExpr& key_expr, std::string_view parameters,
            std::function<void(const Reply&)> on_reply, std::function<void()> on_drop,
            GetOptions&& options = GetOptions::create_default()) const;
+
+  // The bridge's handle, for code that calls the C functions directly (benchmarks).
+  const ::korvo_session_t* c_handle() const { return handle_; }
 
   // on_query receives each query as an owned Query that it may move out to reply later.
   // Throws ZException "Failed to declare Queryable" (on_drop has then already run).

@@ -11,6 +11,7 @@
 #include <string>
 #include <string_view>
 #include <type_traits>
+#include <utility>
 #include <vector>
 
 namespace zenoh {
@@ -24,6 +25,10 @@ namespace ext {
 class Serializer {
  public:
   Serializer() = default;
+  // Writes into `buffer`, cleared first: reusing one keeps a steady loop free of allocations.
+  explicit Serializer(std::vector<std::uint8_t>&& buffer) : bytes_(std::move(buffer)) {
+    bytes_.clear();
+  }
 
   ZResult serialize_bool(bool value) { return serialize_uint8(value ? 1 : 0); }
   ZResult serialize_uint8(std::uint8_t value) {
