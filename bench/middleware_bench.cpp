@@ -45,8 +45,8 @@ qel_msg::AllBasicStreamData FourteenJointStream() {
   d.safety_state = 12;
   d.estop_released = true;
   d.joint_groups = {3, 4};
-  for (auto* v : {&d.q, &d.theta, &d.dq, &d.dtheta, &d.tau, &d.tau_dot, &d.tau_ext,
-                  &d.tau_interact, &d.temperature}) {
+  for (auto* v : {&d.q, &d.theta, &d.dq, &d.dtheta, &d.tau, &d.tau_dot, &d.tau_ext, &d.tau_interact,
+                  &d.temperature}) {
     v->assign(14, 0.123f);
   }
   d.multi_contact_forces.assign(14, {1.0f, 2.0f, 3.0f});
@@ -104,7 +104,7 @@ zenoh::PublisherOptions MotionCommandOptions() {
 
 void BM_PublishOurs(benchmark::State& state) {
   korvo::zenoh_mdw::Publisher<vyr_msg::MotionCommands> publisher(g_link->client, kCommands,
-                                                                  MotionCommandOptions());
+                                                                 MotionCommandOptions());
   const auto m = TwoArmTorque();
   for (auto _ : state) {
     if (!publisher.Publish(m)) state.SkipWithError("put failed");
@@ -170,21 +170,21 @@ void BM_RpcRoundTripBareBridge(benchmark::State& state) {
     options.payload = bytes.data();
     options.payload_len = bytes.size();
     options.encoding = "zenoh/serialized";
-    ::korvo_closure_reply_t closure{
-        query.get(),
-        [](const ::korvo_reply_view_t* reply, void* context) {
-          auto* q = static_cast<BareQuery*>(context);
-          std::lock_guard lock(q->mutex);
-          if (reply->is_ok && q->payload.empty()) {
-            q->payload.assign(reply->payload, reply->payload + reply->payload_len);
-          }
-        },
-        [](void* context) {
-          auto* q = static_cast<BareQuery*>(context);
-          std::lock_guard lock(q->mutex);
-          q->done = true;
-          q->cv.notify_all();
-        }};
+    ::korvo_closure_reply_t closure{query.get(),
+                                    [](const ::korvo_reply_view_t* reply, void* context) {
+                                      auto* q = static_cast<BareQuery*>(context);
+                                      std::lock_guard lock(q->mutex);
+                                      if (reply->is_ok && q->payload.empty()) {
+                                        q->payload.assign(reply->payload,
+                                                          reply->payload + reply->payload_len);
+                                      }
+                                    },
+                                    [](void* context) {
+                                      auto* q = static_cast<BareQuery*>(context);
+                                      std::lock_guard lock(q->mutex);
+                                      q->done = true;
+                                      q->cv.notify_all();
+                                    }};
     // The waiter owns the state here; the drop only signals, so free it after the wait.
     if (::korvo_get(g_link->client->c_handle(), key, "", 0, closure, &options) != 0) {
       state.SkipWithError("get failed");
@@ -205,10 +205,10 @@ int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
   const int port = korvo::test::FreeTcpPort();
   g_link.emplace();
-  g_link->robot = std::make_shared<zenoh::Session>(
-      zenoh::Config::from_str(korvo::test::ListenerConfig(port)));
-  g_link->client = std::make_shared<zenoh::Session>(
-      zenoh::Config::from_str(korvo::test::ConnectorConfig(port)));
+  g_link->robot =
+      std::make_shared<zenoh::Session>(zenoh::Config::from_str(korvo::test::ListenerConfig(port)));
+  g_link->client =
+      std::make_shared<zenoh::Session>(zenoh::Config::from_str(korvo::test::ConnectorConfig(port)));
   {
     // The robot side: a subscriber that drops the commands and a queryable that answers every
     // request with the same reply.
@@ -228,8 +228,7 @@ int main(int argc, char** argv) {
         },
         [] {});
     // Until the client knows the queryable, queries finish without a reply.
-    korvo::zenoh_mdw::RpcClient<vyr_msg::RPCRequest, vyr_msg::RPCReply> probe(g_link->client,
-                                                                              kRpc);
+    korvo::zenoh_mdw::RpcClient<vyr_msg::RPCRequest, vyr_msg::RPCReply> probe(g_link->client, kRpc);
     vyr_msg::RPCReply ignored;
     for (int i = 0; i < 1000 && !probe.SendRequestAndGetReply({}, ignored, 2.0); ++i) {
     }

@@ -1,6 +1,7 @@
 #include "middleware/zenoh.hpp"
 
 #include <cstdlib>
+#include <memory>
 #include <utility>
 
 namespace zenoh {
@@ -34,12 +35,20 @@ struct Handler {
   std::function<void()> drop;
 };
 
-void DropHandler(auto* handler) noexcept {
+// Takes back the ownership that ReleaseToClosure handed to the C closure.
+template <class H>
+void DropHandler(H* raw) noexcept {
+  const std::unique_ptr<H> handler(raw);
   try {
     if (handler->drop) handler->drop();
   } catch (...) {
   }
-  delete handler;
+}
+
+// Hands a new handler to a C closure, whose drop function frees it.
+template <class H, class Call>
+H* ReleaseToClosure(Call&& call, std::function<void()>&& drop) {
+  return std::make_unique<H>(H{std::forward<Call>(call), std::move(drop)}).release();
 }
 
 using SampleHandler = Handler<const Sample&>;
@@ -219,9 +228,9 @@ void Publisher::put(std::span<const uint8_t> payload, PutOptions&& options) cons
 }
 
 void Publisher::put(std::span<const uint8_t> payload, const Encoding& encoding) const {
-  Check(::korvo_publisher_put(handle_, payload.data(), payload.size(),
-                              encoding.as_string().c_str()),
-        "Failed to perform put operation");
+  Check(
+      ::korvo_publisher_put(handle_, payload.data(), payload.size(), encoding.as_string().c_str()),
+      "Failed to perform put operation");
 }
 
 // ---- Subscriber ------------------------------------------------------------------------------
@@ -359,7 +368,7 @@ Subscriber<void> Session::declare_subscriber(const KeyExpr& key_expr,
   ::korvo_subscriber_options_default(&c_options);
   c_options.allowed_origin = options.allowed_origin;
   // From here on the closure owns the handler: the bridge's drop deletes it, also on failure.
-  auto* handler = new SampleHandler{std::move(on_sample), std::move(on_drop)};
+  auto* handler = ReleaseToClosure<SampleHandler>(std::move(on_sample), std::move(on_drop));
   ::korvo_subscriber_t* handle = nullptr;
   Check(::korvo_declare_subscriber(handle_, &handle, key_expr.handle(),
                                    {handler, &CallSample, &DropSample}, &c_options),
@@ -384,7 +393,7 @@ void Session::get(const KeyExpr& key_expr, std::string_view parameters,
     c_options.payload_len = options.payload->size();
     c_options.encoding = EncodingOf(options.encoding);
   }
-  auto* handler = new ReplyHandler{std::move(on_reply), std::move(on_drop)};
+  auto* handler = ReleaseToClosure<ReplyHandler>(std::move(on_reply), std::move(on_drop));
   Check(::korvo_get(handle_, key_expr.handle(), parameters.data(), parameters.size(),
                     {handler, &CallReply, &DropReply}, &c_options),
         "Failed to perform get operation");
@@ -398,7 +407,7 @@ Queryable<void> Session::declare_queryable(const KeyExpr& key_expr,
   ::korvo_queryable_options_default(&c_options);
   c_options.complete = options.complete;
   c_options.allowed_origin = options.allowed_origin;
-  auto* handler = new QueryHandler{std::move(on_query), std::move(on_drop)};
+  auto* handler = ReleaseToClosure<QueryHandler>(std::move(on_query), std::move(on_drop));
   ::korvo_queryable_t* handle = nullptr;
   Check(::korvo_declare_queryable(handle_, &handle, key_expr.handle(),
                                   {handler, &CallQuery, &DropQuery}, &c_options),

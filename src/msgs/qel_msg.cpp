@@ -32,10 +32,9 @@ const std::map<std::uint16_t, std::string>& SystemStateNames() {
 
 const std::map<std::int16_t, std::string>& SafetyStateNames() {
   static const std::map<std::int16_t, std::string> names = {
-      {-1, "UNKNOWN"},        {0, "STARTUP"},        {8, "SYNC"},
-      {9, "RECOVERY"},        {10, "REDUCED"},       {12, "NORMAL"},
-      {14, "TRANSITION"},     {24, "RELEASE_BRAKE"}, {40, "CAT_0_STOP"},
-      {72, "CAT_1_STOP"},     {136, "CAT_2_STOP"},
+      {-1, "UNKNOWN"},    {0, "STARTUP"},     {8, "SYNC"},         {9, "RECOVERY"},
+      {10, "REDUCED"},    {12, "NORMAL"},     {14, "TRANSITION"},  {24, "RELEASE_BRAKE"},
+      {40, "CAT_0_STOP"}, {72, "CAT_1_STOP"}, {136, "CAT_2_STOP"},
   };
   return names;
 }
@@ -73,20 +72,18 @@ bool Deserialize(Deserializer& d, CartesianData& m, ZResult* err) {
 }
 
 bool Serialize(Serializer& s, const AllBasicStreamData& m, ZResult* err) {
-  return SerializeFields(s, err, m.system_state, m.safety_state, m.estop_released,
-                         m.enabling_device_on, m.safety_inputs, m.digital_inputs,
-                         m.digital_outputs, m.joint_groups, m.q, m.theta, m.dq, m.dtheta, m.tau,
-                         m.tau_dot, m.tau_ext, m.tau_interact, m.temperature,
-                         m.multi_contact_forces, m.multi_contact_positions, m.cartesian_data,
-                         m.timestamp_sec, m.timestamp_nanosec);
+  return SerializeFields(
+      s, err, m.system_state, m.safety_state, m.estop_released, m.enabling_device_on,
+      m.safety_inputs, m.digital_inputs, m.digital_outputs, m.joint_groups, m.q, m.theta, m.dq,
+      m.dtheta, m.tau, m.tau_dot, m.tau_ext, m.tau_interact, m.temperature, m.multi_contact_forces,
+      m.multi_contact_positions, m.cartesian_data, m.timestamp_sec, m.timestamp_nanosec);
 }
 bool Deserialize(Deserializer& d, AllBasicStreamData& m, ZResult* err) {
-  return DeserializeFields(d, err, m.system_state, m.safety_state, m.estop_released,
-                           m.enabling_device_on, m.safety_inputs, m.digital_inputs,
-                           m.digital_outputs, m.joint_groups, m.q, m.theta, m.dq, m.dtheta, m.tau,
-                           m.tau_dot, m.tau_ext, m.tau_interact, m.temperature,
-                           m.multi_contact_forces, m.multi_contact_positions, m.cartesian_data,
-                           m.timestamp_sec, m.timestamp_nanosec);
+  return DeserializeFields(
+      d, err, m.system_state, m.safety_state, m.estop_released, m.enabling_device_on,
+      m.safety_inputs, m.digital_inputs, m.digital_outputs, m.joint_groups, m.q, m.theta, m.dq,
+      m.dtheta, m.tau, m.tau_dot, m.tau_ext, m.tau_interact, m.temperature, m.multi_contact_forces,
+      m.multi_contact_positions, m.cartesian_data, m.timestamp_sec, m.timestamp_nanosec);
 }
 
 bool Serialize(Serializer& s, const DesiredCartesianData& m, ZResult* err) {
@@ -104,12 +101,12 @@ bool Deserialize(Deserializer& d, AllExtraStreamData& m, ZResult* err) {
 }
 
 bool Serialize(Serializer& s, const EventLog& m, ZResult* err) {
-  return SerializeFields(s, err, m.level, m.id, m.description, m.consequences,
-                         m.probable_causes, m.recommended_actions);
+  return SerializeFields(s, err, m.level, m.id, m.description, m.consequences, m.probable_causes,
+                         m.recommended_actions);
 }
 bool Deserialize(Deserializer& d, EventLog& m, ZResult* err) {
-  return DeserializeFields(d, err, m.level, m.id, m.description, m.consequences,
-                           m.probable_causes, m.recommended_actions);
+  return DeserializeFields(d, err, m.level, m.id, m.description, m.consequences, m.probable_causes,
+                           m.recommended_actions);
 }
 
 }  // namespace korvo::zenoh_msgs::qel_msg

@@ -12,9 +12,9 @@
 
 namespace korvo::zenoh_msgs::qel_msg {
 
+using zenoh::ZResult;
 using zenoh_mdw::Deserializer;
 using zenoh_mdw::Serializer;
-using zenoh::ZResult;
 
 struct RPCRequest {
   std::uint16_t op_code = 0;

@@ -25,13 +25,13 @@ bool Deserialize(Deserializer& d, RPCRequest& m, ZResult* err) {
 
 bool Serialize(Serializer& s, const RPCReply& m, ZResult* err) {
   return SerializeFields(s, err, m.op_code, m.success, m.joint_groups, m.bool_container,
-                         m.int_container, m.float_container, m.string_container,
-                         m.byte_container, m.float2d_container, m.tool);
+                         m.int_container, m.float_container, m.string_container, m.byte_container,
+                         m.float2d_container, m.tool);
 }
 bool Deserialize(Deserializer& d, RPCReply& m, ZResult* err) {
   return DeserializeFields(d, err, m.op_code, m.success, m.joint_groups, m.bool_container,
-                           m.int_container, m.float_container, m.string_container,
-                           m.byte_container, m.float2d_container, m.tool);
+                           m.int_container, m.float_container, m.string_container, m.byte_container,
+                           m.float2d_container, m.tool);
 }
 
 bool Serialize(Serializer& s, const GripperStateEntry& m, ZResult* err) {
@@ -71,8 +71,8 @@ bool Serialize(Serializer& s, const MotionCommands& m, ZResult* err) {
                          m.waypoint_commands);
 }
 bool Deserialize(Deserializer& d, MotionCommands& m, ZResult* err) {
-  return DeserializeFields(d, err, m.stamp, m.joint_groups, m.joint_commands,
-                           m.cartesian_commands, m.waypoint_commands);
+  return DeserializeFields(d, err, m.stamp, m.joint_groups, m.joint_commands, m.cartesian_commands,
+                           m.waypoint_commands);
 }
 
 }  // namespace korvo::zenoh_msgs::vyr_msg

@@ -11,9 +11,9 @@
 
 namespace korvo::zenoh_msgs::vyr_msg {
 
+using zenoh::ZResult;
 using zenoh_mdw::Deserializer;
 using zenoh_mdw::Serializer;
-using zenoh::ZResult;
 
 // Tool description carried by every request and reply, used or not.
 struct ToolInfo {

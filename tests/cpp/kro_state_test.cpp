@@ -23,14 +23,12 @@ TEST_P(KroStateMessage, NamesCodeByExactValue) {
   EXPECT_EQ(std::string(state.category.name()), "General");
 }
 
-INSTANTIATE_TEST_SUITE_P(Codes, KroStateMessage,
-                         ::testing::Values(CodeText{100000, "OK"}, CodeText{200000, "Warning"},
-                                           CodeText{300000, "Fault"},
-                                           CodeText{400000, "Critical fault"},
-                                           CodeText{250000, "(unrecognized)"},
-                                           CodeText{0, "(unrecognized)"},
-                                           CodeText{-100000, "(unrecognized)"},
-                                           CodeText{100001, "(unrecognized)"}));
+INSTANTIATE_TEST_SUITE_P(
+    Codes, KroStateMessage,
+    ::testing::Values(CodeText{100000, "OK"}, CodeText{200000, "Warning"},
+                      CodeText{300000, "Fault"}, CodeText{400000, "Critical fault"},
+                      CodeText{250000, "(unrecognized)"}, CodeText{0, "(unrecognized)"},
+                      CodeText{-100000, "(unrecognized)"}, CodeText{100001, "(unrecognized)"}));
 
 TEST(KroState, OnlyOkCountsAsSuccess) {
   EXPECT_TRUE(MakeKroState(kKroOk).ok());

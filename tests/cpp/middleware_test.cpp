@@ -60,14 +60,14 @@ class MiddlewareTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
     const int port = test::FreeTcpPort();
-    robot_ = new zenoh::Session(zenoh::Config::from_str(test::ListenerConfig(port)));
-    connector_ = new test::TempFile(test::ConnectorConfig(port));
-    env_ = new test::ScopedEnv("ZENOH_CONFIG", connector_->path());
+    robot_ = std::make_unique<zenoh::Session>(zenoh::Config::from_str(test::ListenerConfig(port)));
+    connector_ = std::make_unique<test::TempFile>(test::ConnectorConfig(port));
+    env_ = std::make_unique<test::ScopedEnv>("ZENOH_CONFIG", connector_->path());
   }
   static void TearDownTestSuite() {
-    delete env_;
-    delete connector_;
-    delete robot_;
+    env_.reset();
+    connector_.reset();
+    robot_.reset();
   }
 
   // A topic of its own for every test, so that tests never hear each other.
@@ -76,14 +76,10 @@ class MiddlewareTest : public ::testing::Test {
     return std::string("korvo/test/") + info->name() + "/" + suffix;
   }
 
-  static zenoh::Session* robot_;
-  static test::TempFile* connector_;
-  static test::ScopedEnv* env_;
+  static inline std::unique_ptr<zenoh::Session> robot_;
+  static inline std::unique_ptr<test::TempFile> connector_;
+  static inline std::unique_ptr<test::ScopedEnv> env_;
 };
-
-zenoh::Session* MiddlewareTest::robot_ = nullptr;
-test::TempFile* MiddlewareTest::connector_ = nullptr;
-test::ScopedEnv* MiddlewareTest::env_ = nullptr;
 
 TEST_F(MiddlewareTest, ClientsShareOneSessionUntilTheLastIsGone) {
   auto first = GetSharedSession();
@@ -144,7 +140,8 @@ TEST_F(MiddlewareTest, DeclarationsOnABadKeyExpressionThrow) {
   RealtimeStates record;
   EXPECT_THROW(Publisher<Bool>(session, "korvo//bad", zenoh::PublisherOptions{}),
                zenoh::ZException);
-  EXPECT_THROW(Subscriber<RealtimeStates>(session, [] {}, record, "korvo//bad"),
+  EXPECT_THROW(Subscriber<RealtimeStates>(
+                   session, [] {}, record, "korvo//bad"),
                zenoh::ZException);
   VyrRpc rpc(session, "korvo//bad");
   RPCReply reply;
@@ -180,9 +177,9 @@ TEST_F(MiddlewareTest, MalformedSamplesLeaveTheRecordUntouchedAndDoNotNotify) {
 
   // Published in order on one reliable publisher: the good sample after the bad ones arrives last.
   states.mode = 9;
-  robot_pub.put(Trailing(Encode(states)));             // one byte too many
-  robot_pub.put(Bytes{1, 2, 3});                       // cut short
-  robot_pub.put(Bytes{});                              // empty
+  robot_pub.put(Trailing(Encode(states)));  // one byte too many
+  robot_pub.put(Bytes{1, 2, 3});            // cut short
+  robot_pub.put(Bytes{});                   // empty
   states.mode = 5;
   robot_pub.put(Encode(states));
   ASSERT_TRUE(Eventually([&] { return seen().back() == 5; }));

@@ -81,8 +81,8 @@ TEST(RealtimeStates, HeaderIs11BytesAndEachGripper9) {
   states.mode = 5;
   states.gripper_states = {{0.04f, -2.5f, true}};
   const Bytes bytes = Encode(states);
-  EXPECT_EQ(bytes, (Bytes{1, 2, 1, 0, 0, 0, 0, 0, 0, 5, 0, 1, 0x0a, 0xd7, 0x23, 0x3d, 0, 0, 0x20,
-                          0xc0, 1}));
+  EXPECT_EQ(bytes, (Bytes{1, 2,    1,    0,    0,    0, 0, 0,    0,    5, 0,
+                          1, 0x0a, 0xd7, 0x23, 0x3d, 0, 0, 0x20, 0xc0, 1}));
   const auto decoded = Decode<vyr_msg::RealtimeStates>(bytes);
   EXPECT_EQ(decoded.mode, 5);
   ASSERT_EQ(decoded.gripper_states.size(), 1u);
@@ -215,7 +215,11 @@ TEST(ExtraStreamAndEvents, RoundTrip) {
   EXPECT_EQ(extra_back.tau_d, extra.tau_d);
   EXPECT_EQ(extra_back.cartesian_data[0].tcp_wrench_d[0], 9.0f);
 
-  qel_msg::EventLog event{3, 1042, "Joint 3 over temperature", "Robot stopped", "Blocked fan",
+  qel_msg::EventLog event{3,
+                          1042,
+                          "Joint 3 over temperature",
+                          "Robot stopped",
+                          "Blocked fan",
                           "Let the robot cool down"};
   const auto event_back = Decode<qel_msg::EventLog>(Encode(event));
   EXPECT_EQ(event_back.level, 3);

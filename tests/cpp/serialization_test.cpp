@@ -56,9 +56,8 @@ INSTANTIATE_TEST_SUITE_P(
                                  {0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0x01}}));
 
 TEST(SequenceLength, OverlongOrTruncatedEncodingIsRejected) {
-  for (const Bytes& bytes : {Bytes{0x80}, Bytes{0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff,
-                                                0xff, 0x02},
-                             Bytes{}}) {
+  for (const Bytes& bytes :
+       {Bytes{0x80}, Bytes{0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0x02}, Bytes{}}) {
     Deserializer d(bytes);
     std::size_t n = 0;
     zenoh::ZResult err = 0;
@@ -108,7 +107,8 @@ TEST(Deserialization, FailureTextsNameWhatWasRead) {
   EXPECT_EQ(DecodeError<std::vector<float>>(Bytes{0x80}),
             "Deserialization failure:: Failed to read sequence length(Error code: -7 )");
   // Invalid UTF-8 and a length beyond the payload.
-  EXPECT_EQ(DecodeError<std::string>(Bytes{0x01, 0xff}), "Deserialization failure(Error code: -7 )");
+  EXPECT_EQ(DecodeError<std::string>(Bytes{0x01, 0xff}),
+            "Deserialization failure(Error code: -7 )");
   EXPECT_EQ(DecodeError<std::string>(Bytes{0x05, 'a'}), "Deserialization failure(Error code: -7 )");
   EXPECT_EQ(DecodeError<std::uint16_t>(Bytes{0x01, 0x00, 0x00}),
             "Payload contains more bytes than required for deserialization(Error code: -7 )");
