@@ -46,6 +46,8 @@ $(BUILD)/build.ninja: | $(STAMPS)/venv
 
 build: $(BUILD)/build.ninja
 	cmake --build $(BUILD)
+	@# korvo-sim goes into the virtual environment, next to the Python it serves.
+	@install -m 755 $(BUILD)/sim/korvo-sim $(VENV)/bin/korvo-sim
 
 test-cpp: build
 	ctest --test-dir $(BUILD) --output-on-failure -j2
@@ -56,10 +58,10 @@ test-python: build
 test: test-cpp test-python
 
 demo: build
-	$(VPY) examples/python/demo.py
+	examples/run_demo.sh
 
 bench: build
-	@for b in $(BUILD)/bench/*_bench; do [ -x "$$b" ] && "$$b"; done; true
+	@for b in $(BUILD)/bench/*_bench; do echo "== $$b"; "$$b"; done
 
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.hpp' '*.h')

@@ -344,6 +344,24 @@ class Subscriber {
     return received_;
   }
 
+  // The newest record, or None before the first.
+  std::optional<M> latest() const {
+    std::lock_guard lock(mutex_);
+    if (received_.empty()) return std::nullopt;
+    return received_.back();
+  }
+
+  std::size_t count() const {
+    std::lock_guard lock(mutex_);
+    return received_.size();
+  }
+
+  // Forgets the records kept so far (a stream at 1 kHz adds up).
+  void clear() {
+    std::lock_guard lock(mutex_);
+    received_.clear();
+  }
+
   // Waits until `count` records have arrived or `timeout` seconds have passed.
   bool wait_for(std::size_t count, double timeout) const {
     py::gil_scoped_release release;
@@ -389,6 +407,9 @@ void BindSubscriber(py::module_& m, const char* name) {
   py::class_<Subscriber<M>>(m, name)
       .def(py::init<const Session&, const std::string&>(), py::arg("session"), py::arg("topic"))
       .def("received", &Subscriber<M>::received)
+      .def("latest", &Subscriber<M>::latest)
+      .def("count", &Subscriber<M>::count)
+      .def("clear", &Subscriber<M>::clear)
       .def("wait_for", &Subscriber<M>::wait_for, py::arg("count"), py::arg("timeout"))
       .def("close", &Subscriber<M>::close);
 }
@@ -416,6 +437,9 @@ void RegisterModule(py::module_& m) {
   BindRpcClient<vyr::RPCRequest, vyr::RPCReply>(m, "VyrRpcClient");
   BindRpcClient<qel::RPCRequest, qel::RPCReply>(m, "QelRpcClient");
   BindSubscriber<vyr::RealtimeStates>(m, "RealtimeStatesSubscriber");
+  BindSubscriber<qel::AllBasicStreamData>(m, "BasicStreamSubscriber");
+  BindSubscriber<qel::AllExtraStreamData>(m, "ExtraStreamSubscriber");
+  BindSubscriber<qel::EventLog>(m, "EventLogSubscriber");
 
   m.def("close_all_sessions", &CloseAllSessions,
         "Closes every session of this module that is still open.");

@@ -1,0 +1,659 @@
+// korvosim: the simulator for Python. A `Simulator` owns one zenoh session and hosts robots; a
+// `Robot` is a handle on one of them by serial number, with every test control and read-back of
+// the simulated robot and its host.
+//
+// Locking: every handle shares one state with its simulator. Its mutex is taken either with the
+// GIL held (short calls) or after the GIL was released (closing, adding and removing robots,
+// which wait for zenoh and the loop thread); nothing ever takes the GIL while holding it.
+// Simulators still open when the interpreter exits are closed by an atexit hook, before zenoh's
+// runtime goes away.
+#include <pybind11/pybind11.h>
+#include <pybind11/stl.h>
+
+#include <chrono>
+#include <cstdint>
+#include <fstream>
+#include <memory>
+#include <mutex>
+#include <stdexcept>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "middleware/zenoh.hpp"
+#include "msgs/qel_msg.hpp"
+#include "msgs/vyr_msg.hpp"
+#include "sim/loopback.hpp"
+#include "sim/robot_host.hpp"
+#include "sim/robot_model.hpp"
+#include "sim/sim_robot.hpp"
+#include "sim/sim_types.hpp"
+#include "sim/simulator.hpp"
+
+namespace korvo::sim::python {
+namespace {
+
+namespace py = pybind11;
+namespace vyr_msg = zenoh_msgs::vyr_msg;
+namespace qel_msg = zenoh_msgs::qel_msg;
+
+// ---- records as dicts ---------------------------------------------------------------------------
+
+double Seconds(std::chrono::system_clock::time_point time) {
+  return std::chrono::duration<double>(time.time_since_epoch()).count();
+}
+
+py::dict ToolDict(const vyr_msg::ToolInfo& tool) {
+  py::dict d;
+  d["name"] = tool.name;
+  d["mass"] = tool.mass;
+  d["CoM"] = tool.CoM;
+  d["inertia"] = tool.inertia;
+  d["tcp_location"] = tool.tcp_location;
+  return d;
+}
+
+py::dict RequestDict(const vyr_msg::RPCRequest& r) {
+  py::dict d;
+  d["op_code"] = r.op_code;
+  d["joint_groups"] = r.joint_groups;
+  d["bool_container"] = r.bool_container;
+  d["int_container"] = r.int_container;
+  d["float_container"] = r.float_container;
+  d["string_container"] = r.string_container;
+  d["byte_container"] =
+      py::bytes(reinterpret_cast<const char*>(r.byte_container.data()), r.byte_container.size());
+  d["float2d_container"] = r.float2d_container;
+  d["tool"] = ToolDict(r.tool);
+  return d;
+}
+
+py::dict RequestDict(const qel_msg::RPCRequest& r) {
+  py::dict d;
+  d["op_code"] = r.op_code;
+  d["joint_groups"] = r.joint_groups;
+  return d;
+}
+
+py::dict JointCommandDict(const vyr_msg::JointCommand& c) {
+  py::dict d;
+  d["tau_d"] = c.tau_d;
+  d["q_d"] = c.q_d;
+  d["dq_d"] = c.dq_d;
+  d["ddq_d"] = c.ddq_d;
+  d["dq_max"] = c.dq_max;
+  d["ddq_max"] = c.ddq_max;
+  d["friction_comp_scale"] = c.friction_comp_scale;
+  d["disable_gravity_comp"] = c.disable_gravity_comp;
+  d["disable_soft_limits"] = c.disable_soft_limits;
+  return d;
+}
+
+py::dict CartesianCommandDict(const vyr_msg::CartesianCommand& c) {
+  py::dict d;
+  d["pose_d"] = c.pose_d;
+  d["wrench_d"] = c.wrench_d;
+  d["twist_d"] = c.twist_d;
+  d["acc_d"] = c.acc_d;
+  d["max_linear_vel"] = c.max_linear_vel;
+  d["max_angular_vel"] = c.max_angular_vel;
+  d["max_linear_acc"] = c.max_linear_acc;
+  d["max_angular_acc"] = c.max_angular_acc;
+  return d;
+}
+
+py::list CartesianCommandList(const std::vector<vyr_msg::CartesianCommand>& commands) {
+  py::list list;
+  for (const auto& c : commands) list.append(CartesianCommandDict(c));
+  return list;
+}
+
+py::dict CommandsDict(const vyr_msg::MotionCommands& m) {
+  py::dict d;
+  d["stamp"] = m.stamp;
+  d["joint_groups"] = m.joint_groups;
+  py::list joint;
+  for (const auto& c : m.joint_commands) joint.append(JointCommandDict(c));
+  d["joint_commands"] = joint;
+  d["cartesian_commands"] = CartesianCommandList(m.cartesian_commands);
+  py::list waypoints;
+  for (const auto& group : m.waypoint_commands) waypoints.append(CartesianCommandList(group));
+  d["waypoint_commands"] = waypoints;
+  return d;
+}
+
+// One dict per record, oldest first, each with the time it arrived ('time', seconds since the
+// epoch).
+template <typename Message>
+py::list Records(const std::vector<Received<Message>>& records,
+                 py::dict (*to_dict)(const Message&)) {
+  py::list list;
+  for (const auto& record : records) {
+    py::dict d = to_dict(record.request);
+    d["time"] = Seconds(record.time);
+    list.append(d);
+  }
+  return list;
+}
+
+// ---- names of the test controls -----------------------------------------------------------------
+
+template <typename T>
+T FromName(const std::vector<std::pair<const char*, T>>& names, const std::string& name,
+           const char* what) {
+  std::string known;
+  for (const auto& [text, value] : names) {
+    if (name == text) return value;
+    known += known.empty() ? "" : ", ";
+    known += std::string("'") + text + "'";
+  }
+  throw py::value_error(std::string("Unknown ") + what + " '" + name + "'; expected one of " +
+                        known);
+}
+
+Server ServerFromName(const std::string& name) {
+  return FromName<Server>({{"vyr", Server::kVyr}, {"qel", Server::kQel}}, name, "server");
+}
+
+ReplyAction ActionFromName(const std::string& name) {
+  return FromName<ReplyAction>({{"normal", ReplyAction::kNormal},
+                                {"refuse", ReplyAction::kRefuse},
+                                {"drop", ReplyAction::kDrop},
+                                {"delay", ReplyAction::kDelay},
+                                {"corrupt", ReplyAction::kCorrupt},
+                                {"wrong_op_code", ReplyAction::kWrongOpCode}},
+                               name, "reply action");
+}
+
+Stream StreamFromName(const std::string& name) {
+  return FromName<Stream>(
+      {{"states", Stream::kStates}, {"basic", Stream::kBasic}, {"extra", Stream::kExtra}}, name,
+      "stream");
+}
+
+vyr::ProductModel ModelFromName(const std::string& name) {
+  if (const auto product = ProductModelFromName(name)) return *product;
+  throw py::value_error("Unknown product model '" + name +
+                        "'; expected one of 'Olvar-L', 'Olvar-LL', 'TAVU-Core', 'TAVU-Plus', "
+                        "'TAVU-Ultra'");
+}
+
+template <typename T>
+T InRange(long long value, long long low, long long high, const char* what) {
+  if (value < low || value > high) {
+    throw py::value_error(std::string(what) + " must be in [" + std::to_string(low) + ", " +
+                          std::to_string(high) + "], not " + std::to_string(value));
+  }
+  return static_cast<T>(value);
+}
+
+// ---- simulator and robot handles ----------------------------------------------------------------
+
+// What a simulator and the handles of its robots share; `simulator` is empty once closed.
+struct SimulatorState {
+  std::mutex mutex;
+  std::unique_ptr<Simulator> simulator;
+};
+
+// Every simulator opened here, for the atexit hook.
+std::mutex& OpenedMutex() {
+  static std::mutex mutex;
+  return mutex;
+}
+std::vector<std::weak_ptr<SimulatorState>>& Opened() {
+  static std::vector<std::weak_ptr<SimulatorState>> opened;
+  return opened;
+}
+
+Simulator& OpenSimulator(SimulatorState& state) {
+  if (!state.simulator) throw std::runtime_error("Simulator is closed");
+  return *state.simulator;
+}
+
+// Stops the loop, removes every robot and closes the session. Called with the GIL held; waits
+// without it.
+void Close(SimulatorState& state) {
+  py::gil_scoped_release release;
+  std::unique_ptr<Simulator> simulator;
+  {
+    std::lock_guard lock(state.mutex);
+    simulator = std::move(state.simulator);
+  }
+  simulator.reset();
+}
+
+void CloseAll() {
+  std::vector<std::shared_ptr<SimulatorState>> alive;
+  {
+    std::lock_guard lock(OpenedMutex());
+    for (auto& weak : Opened()) {
+      if (auto state = weak.lock()) alive.push_back(std::move(state));
+    }
+    Opened().clear();
+  }
+  for (auto& state : alive) Close(*state);
+}
+
+class PyRobot {
+ public:
+  PyRobot(std::shared_ptr<SimulatorState> state, std::string serial)
+      : state_(std::move(state)), serial_(std::move(serial)) {}
+
+  const std::string& serial() const { return serial_; }
+
+  // Runs `f` on the hosted robot under the state's lock; the GIL stays held (the calls are short).
+  template <typename F>
+  auto Host(F&& f) const {
+    std::lock_guard lock(state_->mutex);
+    RobotHost* host = nullptr;
+    try {
+      host = &OpenSimulator(*state_).robot(serial_);
+    } catch (const std::out_of_range& e) {
+      throw py::key_error(e.what());
+    }
+    return f(*host);
+  }
+
+  template <typename F>
+  auto Sim(F&& f) const {
+    return Host([&](RobotHost& host) { return f(host.robot()); });
+  }
+
+  // The model never changes once the robot is hosted; the robot is kept for it.
+  const RobotModel& model() const {
+    if (!robot_) robot_ = Host([](RobotHost& h) { return h.shared_robot(); });
+    return robot_->model();
+  }
+
+  void CheckFullDof(const std::vector<double>& values, const char* what) const {
+    if (values.size() != model().full_dof()) {
+      throw py::value_error(std::string(what) + " needs " + std::to_string(model().full_dof()) +
+                            " values (the robot's full DoF), not " + std::to_string(values.size()));
+    }
+  }
+
+ private:
+  std::shared_ptr<SimulatorState> state_;
+  std::string serial_;
+  mutable std::shared_ptr<const SimRobot> robot_;  // for the model only
+};
+
+class PySimulator {
+ public:
+  explicit PySimulator(const std::string& config_json5)
+      : state_(std::make_shared<SimulatorState>()) {
+    auto config = zenoh::Config::from_str(config_json5);
+    {
+      py::gil_scoped_release release;
+      state_->simulator = std::make_unique<Simulator>(std::move(config));
+    }
+    std::lock_guard lock(OpenedMutex());
+    std::erase_if(Opened(), [](const auto& weak) { return weak.expired(); });
+    Opened().push_back(state_);
+  }
+  PySimulator(const PySimulator&) = delete;
+  PySimulator& operator=(const PySimulator&) = delete;
+  // A simulator that goes away closes, even while handles of its robots remain.
+  ~PySimulator() {
+    if (!closed()) Close(*state_);
+  }
+
+  void close() { Close(*state_); }
+
+  bool closed() {
+    std::lock_guard lock(state_->mutex);
+    return !state_->simulator;
+  }
+
+  PyRobot AddRobot(const std::string& model, const std::string& serial, int ext_axes) {
+    const auto product = ModelFromName(model);
+    if (ext_axes < 0) throw py::value_error("ext_axes must not be negative");
+    {
+      py::gil_scoped_release release;
+      std::lock_guard lock(state_->mutex);
+      OpenSimulator(*state_).AddRobot(product, serial, static_cast<unsigned>(ext_axes));
+    }
+    return PyRobot(state_, serial);
+  }
+
+  PyRobot robot(const std::string& serial) {
+    PyRobot handle(state_, serial);
+    handle.Host([](RobotHost&) { return 0; });  // KeyError when there is none
+    return handle;
+  }
+
+  void RemoveRobot(const std::string& serial) {
+    py::gil_scoped_release release;
+    std::lock_guard lock(state_->mutex);
+    OpenSimulator(*state_).RemoveRobot(serial);
+  }
+
+  std::uint64_t cycles() {
+    std::lock_guard lock(state_->mutex);
+    return OpenSimulator(*state_).cycles();
+  }
+
+ private:
+  std::shared_ptr<SimulatorState> state_;
+};
+
+// ---- module -------------------------------------------------------------------------------------
+
+std::string WriteConfig(const std::string& text, const std::string& path) {
+  const auto dot = path.rfind('.');
+  const std::string suffix = dot == std::string::npos ? "" : path.substr(dot);
+  if (suffix != ".json5" && suffix != ".json" && suffix != ".yaml") {
+    throw py::value_error("A zenoh configuration file name ends in .json5, .json or .yaml: " +
+                          path);
+  }
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out << text;
+  out.close();
+  if (!out) {
+    PyErr_SetString(PyExc_OSError, ("Cannot write the configuration file " + path).c_str());
+    throw py::error_already_set();
+  }
+  return path;
+}
+
+void BindLoopback(py::module_& m) {
+  m.def("free_port", &FreeTcpPort,
+        "A TCP port on 127.0.0.1 that was free when asked (the kernel picks it).");
+  m.def("loopback_endpoint", &LoopbackEndpoint, py::arg("port"), "'tcp/127.0.0.1:PORT'.");
+  m.def("listener_config", &ListenerConfig, py::arg("port"),
+        "JSON5 zenoh configuration listening on tcp/127.0.0.1:PORT only, multicast scouting and "
+        "gossip off: the simulator's side of a loopback pair.");
+  m.def("connector_config", &ConnectorConfig, py::arg("port"),
+        "JSON5 zenoh configuration connecting to tcp/127.0.0.1:PORT and listening nowhere, "
+        "multicast scouting and gossip off: a client's side of a loopback pair.");
+  m.def("write_config", &WriteConfig, py::arg("text"), py::arg("path"),
+        "Writes a configuration text to `path` (ending in .json5, .json or .yaml, as zenoh "
+        "requires) and returns the path, for ZENOH_CONFIG.");
+}
+
+void BindSimulator(py::module_& m) {
+  py::class_<PySimulator>(m, "Simulator",
+                          "One zenoh session hosting simulated robots, one per serial number, "
+                          "stepped and published at 1 kHz.")
+      .def(py::init<const std::string&>(), py::arg("config_json5"),
+           "Opens the simulator's session with a JSON5 zenoh configuration; raises ZException "
+           "when it cannot.")
+      .def(
+          "__enter__", [](PySimulator& self) -> PySimulator& { return self; },
+          py::return_value_policy::reference)
+      .def("__exit__", [](PySimulator& self, const py::args&) { self.close(); })
+      .def("close", &PySimulator::close,
+           "Stops the simulator, removes its robots and closes its session. Idempotent.")
+      .def_property_readonly("closed", &PySimulator::closed)
+      .def("add_robot", &PySimulator::AddRobot, py::arg("model"), py::arg("serial"),
+           py::arg("ext_axes") = 0,
+           "Hosts a robot of product `model` ('Olvar-L', 'Olvar-LL', 'TAVU-Core', 'TAVU-Plus', "
+           "'TAVU-Ultra') under `serial`. ValueError for an unknown model, a serial number "
+           "already hosted or too many external axes.")
+      .def("robot", &PySimulator::robot, py::arg("serial"),
+           "The robot hosted under `serial`; KeyError when there is none.")
+      .def("remove_robot", &PySimulator::RemoveRobot, py::arg("serial"),
+           "Removes the robot hosted under `serial`; nothing when there is none.")
+      .def_property_readonly("cycles", &PySimulator::cycles, "Control cycles run so far.");
+}
+
+void BindRobotControls(py::class_<PyRobot>& cls) {
+  cls.def(
+         "set_safety_state",
+         [](const PyRobot& self, int state) {
+           const auto s = InRange<std::int16_t>(state, INT16_MIN, INT16_MAX, "safety state");
+           self.Sim([&](SimRobot& r) { r.SetSafetyState(s); });
+         },
+         py::arg("state"))
+      .def(
+          "set_system_state",
+          [](const PyRobot& self, int state) {
+            const auto s = InRange<std::uint16_t>(state, 0, UINT16_MAX, "system state");
+            self.Sim([&](SimRobot& r) { r.SetSystemState(s); });
+          },
+          py::arg("state"))
+      .def(
+          "press_estop",
+          [](const PyRobot& self, bool pressed) {
+            self.Sim([&](SimRobot& r) { r.PressEstop(pressed); });
+          },
+          py::arg("pressed") = true, "Presses (True) or releases (False) the E-stop.")
+      .def(
+          "raise_fault",
+          [](const PyRobot& self, bool critical, bool clearable) {
+            self.Sim([&](SimRobot& r) { r.RaiseFault(critical, clearable); });
+          },
+          py::arg("critical") = false, py::arg("clearable") = true,
+          "A minor (CAT 2) or critical (CAT 0) fault; `clearable` False keeps it active.")
+      .def(
+          "make_ready", [](const PyRobot& self) { self.Sim([](SimRobot& r) { r.MakeReady(); }); },
+          "Skips servo-on: brakes released, safety NORMAL, no fault.")
+      .def(
+          "set_server_versions",
+          [](const PyRobot& self, const std::string& vyr, const std::string& qel) {
+            self.Sim([&](SimRobot& r) { r.SetServerVersions(vyr, qel); });
+          },
+          py::arg("vyr"), py::arg("qel"))
+      .def(
+          "set_joint_limits",
+          [](const PyRobot& self, const std::vector<double>& q_min,
+             const std::vector<double>& q_max, const std::vector<double>& dq_max,
+             const std::vector<double>& tau_max) {
+            self.CheckFullDof(q_min, "q_min");
+            self.CheckFullDof(q_max, "q_max");
+            self.CheckFullDof(dq_max, "dq_max");
+            self.CheckFullDof(tau_max, "tau_max");
+            self.Sim([&](SimRobot& r) { r.SetJointLimits(q_min, q_max, dq_max, tau_max); });
+          },
+          py::arg("q_min"), py::arg("q_max"), py::arg("dq_max"), py::arg("tau_max"),
+          "Full-DoF limits that joint-limit requests report from now on.")
+      .def(
+          "set_joint_positions",
+          [](const PyRobot& self, const std::vector<double>& q) {
+            self.CheckFullDof(q, "q");
+            self.Sim([&](SimRobot& r) { r.SetJointPositions(q); });
+          },
+          py::arg("q"), "Places the joints at rest at the full-DoF positions `q`.")
+      .def(
+          "add_timeliness_failures",
+          [](const PyRobot& self, long long count) {
+            const auto n = InRange<std::uint64_t>(count, 0, INT64_MAX, "count");
+            self.Sim([&](SimRobot& r) { r.AddTimelinessFailures(n); });
+          },
+          py::arg("count"))
+      .def(
+          "corrupt_primitive_states",
+          [](const PyRobot& self, int count) {
+            self.Sim([&](SimRobot& r) { r.CorruptPrimitiveStates(count); });
+          },
+          py::arg("count"), "The next `count` primitive-state replies carry an empty entry first.")
+      .def(
+          "emit_event",
+          [](const PyRobot& self, int level, int id, const std::string& description,
+             const std::string& consequences, const std::string& probable_causes,
+             const std::string& recommended_actions) {
+            const qel_msg::EventLog event{InRange<std::uint16_t>(level, 0, UINT16_MAX, "level"),
+                                          id,
+                                          description,
+                                          consequences,
+                                          probable_causes,
+                                          recommended_actions};
+            self.Sim([&](SimRobot& r) { r.EmitEvent(event); });
+          },
+          py::arg("level"), py::arg("id"), py::arg("description"), py::arg("consequences") = "",
+          py::arg("probable_causes") = "", py::arg("recommended_actions") = "",
+          "Publishes one event on the event log in the next cycle.")
+      .def(
+          "set_plans",
+          [](const PyRobot& self, const std::vector<std::string>& plans) {
+            self.Sim([&](SimRobot& r) { r.SetPlans(plans); });
+          },
+          py::arg("plans"))
+      .def(
+          "set_reply_rule",
+          [](const PyRobot& self, const std::string& server, int op_code, const std::string& action,
+             int delay_ms, int count) {
+            const Server s = ServerFromName(server);
+            const auto code = InRange<std::uint16_t>(op_code, 0, UINT16_MAX, "op_code");
+            const ReplyRule rule{
+                ActionFromName(action),
+                std::chrono::milliseconds(InRange<int>(delay_ms, 0, INT32_MAX, "delay_ms")), count};
+            self.Host([&](RobotHost& h) { h.SetReplyRule(s, code, rule); });
+          },
+          py::arg("server"), py::arg("op_code"), py::arg("action"), py::arg("delay_ms") = 0,
+          py::arg("count") = -1,
+          "What `server` ('vyr' or 'qel') does with the replies to `op_code`: 'normal', "
+          "'refuse', 'drop', 'delay' (by delay_ms), 'corrupt' or 'wrong_op_code', for the next "
+          "`count` requests (negative: until cleared).")
+      .def("clear_reply_rules",
+           [](const PyRobot& self) { self.Host([](RobotHost& h) { h.ClearReplyRules(); }); })
+      .def(
+          "pause_stream",
+          [](const PyRobot& self, const std::string& stream, bool paused) {
+            const Stream s = StreamFromName(stream);
+            self.Host([&](RobotHost& h) { h.PauseStream(s, paused); });
+          },
+          py::arg("stream"), py::arg("paused") = true,
+          "Pauses (or resumes) the 'states', 'basic' or 'extra' stream.");
+}
+
+void BindRobotReadBacks(py::class_<PyRobot>& cls) {
+  cls.def_property_readonly(
+         "mode",
+         [](const PyRobot& self) {
+           return static_cast<int>(self.Sim([](SimRobot& r) { return r.mode(); }));
+         })
+      .def_property_readonly(
+          "q", [](const PyRobot& self) { return self.Sim([](SimRobot& r) { return r.q(); }); })
+      .def_property_readonly(
+          "dq", [](const PyRobot& self) { return self.Sim([](SimRobot& r) { return r.dq(); }); })
+      .def_property_readonly("safety_state",
+                             [](const PyRobot& self) {
+                               return self.Sim([](SimRobot& r) { return r.safety_state(); });
+                             })
+      .def_property_readonly("system_state",
+                             [](const PyRobot& self) {
+                               return self.Sim([](SimRobot& r) { return r.system_state(); });
+                             })
+      .def_property_readonly(
+          "busy",
+          [](const PyRobot& self) { return self.Sim([](SimRobot& r) { return r.busy(); }); })
+      .def_property_readonly("digital_outputs",
+                             [](const PyRobot& self) {
+                               return self.Sim([](SimRobot& r) { return r.digital_outputs(); });
+                             })
+      .def_property_readonly(
+          "timeliness_failure_count",
+          [](const PyRobot& self) {
+            return self.Sim([](SimRobot& r) { return r.timeliness_failure_count(); });
+          })
+      .def_property_readonly("heartbeat_count",
+                             [](const PyRobot& self) {
+                               return self.Sim([](SimRobot& r) { return r.heartbeat_count(); });
+                             })
+      .def_property_readonly(
+          "settings",
+          [](const PyRobot& self) {
+            py::dict d;
+            for (const auto& [key, request] : self.Sim([](SimRobot& r) { return r.settings(); })) {
+              d[py::make_tuple(key.first, key.second)] = RequestDict(request);
+            }
+            return d;
+          },
+          "The last accepted request of every setting operation, keyed by (op_code, group).")
+      .def(
+          "global_variable",
+          [](const PyRobot& self, const std::string& name) {
+            return self.Sim([&](SimRobot& r) { return r.global_variable(name); });
+          },
+          py::arg("name"), "The value text of a global variable, or None.")
+      .def(
+          "vyr_requests",
+          [](const PyRobot& self) {
+            return Records(self.Host([](RobotHost& h) { return h.vyr_requests(); }), &RequestDict);
+          },
+          "Every VYR request received, oldest first, as dicts with the arrival 'time'.")
+      .def(
+          "qel_requests",
+          [](const PyRobot& self) {
+            return Records(self.Host([](RobotHost& h) { return h.qel_requests(); }), &RequestDict);
+          },
+          "Every QEL request received, oldest first, as dicts with the arrival 'time'.")
+      .def(
+          "commands",
+          [](const PyRobot& self) {
+            return Records(self.Host([](RobotHost& h) { return h.commands(); }), &CommandsDict);
+          },
+          "The motion commands received (the newest 100000), oldest first, as dicts with the "
+          "arrival 'time'.")
+      .def(
+          "clear_records",
+          [](const PyRobot& self) { self.Host([](RobotHost& h) { h.ClearRecords(); }); },
+          "Forgets the requests and commands received so far.");
+}
+
+void BindRobotModel(py::class_<PyRobot>& cls) {
+  cls.def_property_readonly("serial", &PyRobot::serial)
+      .def_property_readonly("product_name",
+                             [](const PyRobot& self) { return self.model().product_name(); })
+      .def_property_readonly("ext_axes",
+                             [](const PyRobot& self) { return self.model().ext_axes(); })
+      .def_property_readonly("full_dof",
+                             [](const PyRobot& self) { return self.model().full_dof(); })
+      .def_property_readonly(
+          "groups",
+          [](const PyRobot& self) {
+            py::dict d;
+            for (const auto& [group, layout] : self.model().groups()) {
+              d[py::int_(static_cast<int>(group))] = py::make_tuple(layout.first, layout.second);
+            }
+            return d;
+          },
+          "{group: (start ID, DoF)} of every joint group the robot has.")
+      .def_property_readonly(
+          "joints",
+          [](const PyRobot& self) {
+            py::list list;
+            for (const auto& j : self.model().joints()) {
+              py::dict d;
+              d["name"] = j.name;
+              d["q_min"] = j.q_min;
+              d["q_max"] = j.q_max;
+              d["dq_max"] = j.dq_max;
+              d["ddq_max"] = j.ddq_max;
+              d["tau_max"] = j.tau_max;
+              d["home"] = j.home;
+              d["prismatic"] = j.prismatic;
+              list.append(d);
+            }
+            return list;
+          },
+          "The movable joints in full-DoF order with their model limits and home position.")
+      .def_property_readonly("urdf", [](const PyRobot& self) { return self.model().urdf(); })
+      .def("__repr__", [](const PyRobot& self) {
+        return "<korvosim.Robot " + self.model().product_name() + " [" + self.serial() + "]>";
+      });
+}
+
+void RegisterModule(py::module_& m) {
+  m.doc() = "korvo-sim: simulated Korvo robots over zenoh, with test controls and read-backs";
+  py::register_local_exception<zenoh::ZException>(m, "ZException", PyExc_RuntimeError);
+
+  BindLoopback(m);
+  BindSimulator(m);
+  py::class_<PyRobot> robot(m, "Robot",
+                            "A robot hosted by a Simulator, by serial number. Its calls raise "
+                            "KeyError once it is removed and RuntimeError once the simulator "
+                            "is closed.");
+  BindRobotModel(robot);
+  BindRobotControls(robot);
+  BindRobotReadBacks(robot);
+
+  m.def("close_all", &CloseAll, "Closes every simulator of this module that is still open.");
+  py::module_::import("atexit").attr("register")(m.attr("close_all"));
+}
+
+}  // namespace
+}  // namespace korvo::sim::python
+
+PYBIND11_MODULE(korvosim, m) { korvo::sim::python::RegisterModule(m); }

@@ -1,0 +1,1107 @@
+#include "sim/sim_robot.hpp"
+
+#include <Eigen/Dense>
+#include <algorithm>
+#include <cmath>
+#include <numbers>
+#include <regex>
+#include <sstream>
+#include <stdexcept>
+
+#include "client/crc32.hpp"
+#include "korvo/vyr/name_tables.hpp"
+
+namespace korvo::sim {
+namespace {
+
+using vyr::JointGroup;
+using vyr::Mode;
+using zenoh_msgs::qel_msg::EventLog;
+namespace vyr_msg = zenoh_msgs::vyr_msg;
+namespace qel_msg = zenoh_msgs::qel_msg;
+
+constexpr double kDegree = std::numbers::pi / 180.0;
+constexpr auto kServoOnTime = std::chrono::milliseconds(500);
+constexpr auto kHeartbeatLimit = std::chrono::milliseconds(200);
+// A real-time command arriving later than this after the previous one counts as late.
+constexpr auto kLateCommand = std::chrono::milliseconds(3);
+constexpr std::uint16_t kArm1 = 3;
+constexpr std::uint16_t kArm2 = 4;
+
+enum Level : std::uint16_t { kInfo = 1, kWarning = 2, kError = 3, kCritical = 4 };
+
+std::vector<float> Floats(const std::vector<double>& v, int start, unsigned n) {
+  std::vector<float> out(n);
+  for (unsigned i = 0; i < n; ++i) out[i] = static_cast<float>(v[start + i]);
+  return out;
+}
+
+template <std::size_t N>
+std::array<float, N> Floats(const std::array<double, N>& v) {
+  std::array<float, N> out{};
+  for (std::size_t i = 0; i < N; ++i) out[i] = static_cast<float>(v[i]);
+  return out;
+}
+
+Eigen::Quaterniond Quat(const std::array<double, 7>& pose) {
+  return Eigen::Quaterniond(pose[3], pose[4], pose[5], pose[6]).normalized();
+}
+
+// COORD orientation: Euler angles in degrees, rotation Rz(c)·Ry(b)·Rx(a).
+Eigen::Quaterniond FromEulerDegrees(double a, double b, double c) {
+  return Eigen::Quaterniond(Eigen::AngleAxisd(c * kDegree, Eigen::Vector3d::UnitZ()) *
+                            Eigen::AngleAxisd(b * kDegree, Eigen::Vector3d::UnitY()) *
+                            Eigen::AngleAxisd(a * kDegree, Eigen::Vector3d::UnitX()));
+}
+
+std::vector<double> Numbers(const std::string& text) {
+  std::vector<double> out;
+  std::istringstream in(text);
+  for (std::string token; in >> token;) {
+    char* end = nullptr;
+    const double v = std::strtod(token.c_str(), &end);
+    if (end != token.c_str() + token.size()) return {};
+    out.push_back(v);
+  }
+  return out;
+}
+
+std::vector<std::string> Words(const std::string& text) {
+  std::vector<std::string> out;
+  std::istringstream in(text);
+  for (std::string token; in >> token;) out.push_back(token);
+  return out;
+}
+
+// The value text of `name` in "Name(a = 1, target = ...)"; the arguments are separated by ", ".
+std::optional<std::string> Argument(const std::string& arguments, const std::string& name) {
+  const std::string key = name + " = ";
+  std::size_t pos = 0;
+  while ((pos = arguments.find(key, pos)) != std::string::npos) {
+    if (pos == 0 || arguments.compare(pos - 2, 2, ", ") == 0) break;
+    ++pos;
+  }
+  if (pos == std::string::npos) return std::nullopt;
+  const std::size_t start = pos + key.size();
+  static const std::regex kNext(R"(, [^\s=,]+ = )");
+  std::smatch next;
+  const std::string rest = arguments.substr(start);
+  if (std::regex_search(rest, next, kNext)) return rest.substr(0, next.position());
+  return rest;
+}
+
+}  // namespace
+
+SimRobot::SimRobot(std::string serial, RobotModel model)
+    : serial_(std::move(serial)), model_(std::move(model)) {
+  const unsigned n = model_.full_dof();
+  for (const auto& j : model_.joints()) {
+    q_min_.push_back(j.q_min);
+    q_max_.push_back(j.q_max);
+    dq_max_.push_back(j.dq_max);
+    tau_max_.push_back(j.tau_max);
+    q_.push_back(j.home);
+  }
+  dq_.assign(n, 0.0);
+  ddq_.assign(n, 0.0);
+  tau_.assign(n, 0.0);
+  q_d_ = q_;
+  dq_d_.assign(n, 0.0);
+  tau_d_.assign(n, 0.0);
+  target_ = q_;
+  target_dq_max_ = dq_max_;
+  for (const auto& j : model_.joints()) target_ddq_max_.push_back(j.ddq_max);
+  plans_ = {"PLAN-PickAndPlace", "PLAN-Inspection", "PLAN-ToolDynCaliWithTool-VYR",
+            "PLAN-ToolDynCaliNoTool-VYR"};
+  safety_inputs_.fill(true);
+}
+
+// ---- helpers -------------------------------------------------------------------------------------
+
+bool SimRobot::GroupExists(std::uint16_t group) const {
+  return model_.groups().count(static_cast<JointGroup>(group)) > 0;
+}
+
+std::pair<int, unsigned> SimRobot::Layout(std::uint16_t group) const {
+  return model_.groups().at(static_cast<JointGroup>(group));
+}
+
+bool SimRobot::IsRealtime(Mode m) const {
+  return m == Mode::RT_JOINT_TORQUE || m == Mode::RT_JOINT_IMPEDANCE ||
+         m == Mode::RT_JOINT_POSITION || m == Mode::RT_CARTESIAN_MOTION_FORCE;
+}
+
+bool SimRobot::Operational() const {
+  return (safety_ == safety::kNormal || safety_ == safety::kReduced) && !fault_active_ &&
+         (system_ == system_state::kStoppedExternalAuto ||
+          system_ == system_state::kWorkingExternalAuto);
+}
+
+bool SimRobot::AllStopped() const {
+  return std::all_of(dq_.begin(), dq_.end(), [](double v) { return std::abs(v) <= 0.017; });
+}
+
+void SimRobot::Event(std::uint16_t level, std::int32_t id, const std::string& description,
+                     const std::string& consequences, const std::string& causes,
+                     const std::string& actions) {
+  events_.push_back(EventLog{level, id, description, consequences, causes, actions});
+}
+
+void SimRobot::EnterIdle(const std::string& why) {
+  if (mode_ != Mode::IDLE) {
+    Event(kInfo, 1100, "Control mode switched to [IDLE]", why);
+  }
+  mode_ = Mode::IDLE;
+  plan_.reset();
+  has_target_ = false;
+  waypoint_queue_.clear();
+  rt_mode_entered_.reset();
+  last_rt_command_.reset();
+  std::fill(tau_d_.begin(), tau_d_.end(), 0.0);
+  if (system_ == system_state::kWorkingExternalAuto) system_ = system_state::kStoppedExternalAuto;
+}
+
+std::array<double, 7> SimRobot::TcpPose(std::uint16_t arm) const {
+  // No tool is mounted in the simulator yet: the TCP is the flange.
+  return model_.FlangePose(static_cast<JointGroup>(arm), q_);
+}
+
+// ---- requests ------------------------------------------------------------------------------------
+
+vyr_msg::RPCReply SimRobot::HandleVyr(const vyr_msg::RPCRequest& request) {
+  VyrReply reply;
+  reply.op_code = request.op_code;
+  std::lock_guard lock(mutex_);
+  const auto& ints = request.int_container;
+  const auto& strings = request.string_container;
+  bool ok = false;
+  switch (request.op_code) {
+    case 1:
+      ok = ServoOn();
+      break;
+    case 2:
+      ok = ClearFault();
+      break;
+    case 3:
+      reply.string_container = {vyr_version_};
+      ok = true;
+      break;
+    case 5:
+      ok = DownloadUrdf(request, reply);
+      break;
+    case 6:
+      ok = JointLimits(request, reply);
+      break;
+    case 7:
+      reply.int_container = {static_cast<std::int32_t>(mode_)};
+      ok = true;
+      break;
+    case 8:
+      ok = ints.size() == 1 && SetMode(ints[0]);
+      break;
+    case 9:
+      ok = DigitalOutputs(request);
+      break;
+    case 10:
+      ok = ints.size() == 1 && Brake(ints[0] != 0);
+      break;
+    case 11:
+      ok = Reachability(request, reply);
+      break;
+    case 12:
+      reply.string_container = globals_.Texts();
+      ok = true;
+      break;
+    case 13:
+      ok = strings.size() == 1 && globals_.Assign(strings[0]);
+      break;
+    case 20:
+      ok = (mode_ == Mode::NRT_PLAN_EXECUTION || mode_ == Mode::NRT_PRIMITIVE_EXECUTION) &&
+           ints.size() == 1 && ints[0] >= 0 && ints[0] <= 100;
+      if (ok) velocity_scale_ = static_cast<unsigned>(ints[0]);
+      break;
+    case 21:
+      ok = ExecutePrimitives(request);
+      break;
+    case 22:
+      ok = ExecutePlan(request);
+      break;
+    case 23:
+      reply.string_container = plans_;
+      ok = true;
+      break;
+    case 24:
+    case 25:
+      ok = mode_ == Mode::NRT_PLAN_EXECUTION && plan_.has_value();
+      if (ok) plan_->paused = request.op_code == 24;
+      break;
+    case 26:
+      ok = mode_ == Mode::NRT_PLAN_EXECUTION;
+      if (ok && plan_) {
+        plan_.reset();
+        has_target_ = false;
+        system_ = system_state::kStoppedExternalAuto;
+        Event(kInfo, 1301, "Plan stopped");
+      }
+      break;
+    case 27:
+      ok = mode_ == Mode::NRT_PLAN_EXECUTION && ints.size() == 1;
+      if (ok) breakpoint_mode_ = ints[0] != 0;
+      break;
+    case 28:
+      ok = mode_ == Mode::NRT_PLAN_EXECUTION;
+      if (ok && plan_) plan_->waiting_for_step = false;
+      break;
+    case 70:
+    case 71:
+    case 72:
+    case 73:
+    case 74:
+    case 75:
+    case 76:
+    case 80:
+    case 81:
+    case 82:
+      ok = Setting(request);
+      break;
+    default:
+      ok = false;
+  }
+  reply.success = ok;
+  return reply;
+}
+
+qel_msg::RPCReply SimRobot::HandleQel(const qel_msg::RPCRequest& request) {
+  qel_msg::RPCReply reply;
+  reply.op_code = request.op_code;
+  std::lock_guard lock(mutex_);
+  switch (request.op_code) {
+    case 1:
+      reply.string_container = {qel_version_};
+      reply.success = true;
+      break;
+    case 3:
+      reply.string_container = PrimitiveStateTexts();
+      reply.success = true;
+      break;
+    case 4:
+      reply.string_container = PlanInfoTexts();
+      reply.success = true;
+      break;
+    case 9:
+      for (const auto arm : model_.arms()) {
+        const auto g = static_cast<std::uint16_t>(arm);
+        const auto [start, n] = Layout(g);
+        // Jacobian of the flange by finite differences.
+        Eigen::MatrixXd J(6, n);
+        const auto base = model_.FlangePose(arm, q_);
+        std::vector<double> q = q_;
+        for (unsigned j = 0; j < n; ++j) {
+          q[start + j] += 1e-6;
+          const auto moved = model_.FlangePose(arm, q);
+          q[start + j] = q_[start + j];
+          for (int k = 0; k < 3; ++k) J(k, j) = (moved[k] - base[k]) / 1e-6;
+          const Eigen::AngleAxisd d(Quat(moved) * Quat(base).inverse());
+          J.block<3, 1>(3, j) = d.axis() * d.angle() / 1e-6;
+        }
+        const Eigen::MatrixXd Jv = J.topRows(3), Jw = J.bottomRows(3);
+        const Eigen::JacobiSVD<Eigen::MatrixXd> sv(Jv), sw(Jw);
+        const auto lin = sv.singularValues(), ang = sw.singularValues();
+        reply.joint_groups.push_back(g);
+        reply.float2d_container.push_back(
+            {static_cast<float>(g), 0.0f, static_cast<float>(lin.minCoeff()),
+             static_cast<float>(lin.maxCoeff()), static_cast<float>(lin.prod()),
+             static_cast<float>(ang.minCoeff()), static_cast<float>(ang.maxCoeff()),
+             static_cast<float>(ang.prod())});
+      }
+      reply.success = true;
+      break;
+    case 10:
+      for (const auto g : request.joint_groups) {
+        if (!GroupExists(g)) continue;
+        const auto [start, n] = Layout(g);
+        reply.joint_groups.push_back(g);
+        reply.int_container.push_back(start);
+        reply.float_container.push_back(static_cast<float>(n));
+      }
+      reply.success = true;
+      break;
+    default:
+      reply.success = false;
+  }
+  return reply;
+}
+
+bool SimRobot::ServoOn() {
+  if (!estop_released_ || fault_active_) return false;
+  if (safety_ == safety::kNormal || safety_ == safety::kReduced) return true;
+  if (brakes_released_at_) return true;  // already on its way
+  safety_ = safety::kReleaseBrake;
+  brakes_released_at_ = Clock::now() + kServoOnTime;
+  Event(kInfo, 1001, "Servo on", "Brakes are being released");
+  return true;
+}
+
+bool SimRobot::ClearFault() {
+  if (fault_active_ && fault_clearable_) {
+    fault_active_ = false;
+    system_ = system_state::kStoppedExternalAuto;
+    if (fault_critical_ || brakes_engaged_) {
+      safety_ = safety::kCat1Stop;
+      brakes_engaged_ = true;
+    } else {
+      safety_ = safety::kNormal;
+    }
+    Event(kInfo, 1201, "Fault cleared");
+  }
+  return true;
+}
+
+bool SimRobot::SetMode(std::int32_t mode) {
+  if (mode < 1 || mode > 11) return false;
+  const auto target = static_cast<Mode>(mode);
+  if (target == Mode::IDLE) {
+    EnterIdle("Requested by the client");
+    return true;
+  }
+  if (target == mode_) return true;
+  // Another mode is entered only from IDLE, and only while the robot can operate.
+  if (mode_ != Mode::IDLE || !Operational()) return false;
+  mode_ = target;
+  has_target_ = false;
+  target_ = q_;
+  q_d_ = q_;
+  std::fill(dq_d_.begin(), dq_d_.end(), 0.0);
+  std::fill(tau_d_.begin(), tau_d_.end(), 0.0);
+  primitives_.clear();
+  rt_mode_entered_.reset();
+  if (IsRealtime(target)) rt_mode_entered_ = Clock::now();
+  last_rt_command_.reset();
+  Event(kInfo, 1100, "Control mode switched to [" + vyr::kModeNames.at(target) + "]");
+  return true;
+}
+
+bool SimRobot::Brake(bool engage) {
+  if (!AllStopped()) return false;
+  if (engage) {
+    if (!brakes_engaged_) Event(kInfo, 1002, "Brakes engaged");
+    brakes_engaged_ = true;
+    brakes_released_at_.reset();
+    EnterIdle("Brakes engaged");
+    if (!fault_active_) safety_ = safety::kCat1Stop;
+    return true;
+  }
+  return ServoOn();
+}
+
+bool SimRobot::JointLimits(const VyrRequest& request, VyrReply& reply) const {
+  reply.string_container = {software_version_};
+  for (const auto g : request.joint_groups) {
+    if (!GroupExists(g)) continue;
+    const auto [start, n] = Layout(g);
+    std::vector<float> row;
+    for (const auto* limits : {&q_max_, &q_min_, &dq_max_, &tau_max_}) {
+      const auto part = Floats(*limits, start, n);
+      row.insert(row.end(), part.begin(), part.end());
+    }
+    reply.joint_groups.push_back(g);
+    reply.float2d_container.push_back(std::move(row));
+  }
+  return true;
+}
+
+bool SimRobot::DownloadUrdf(const VyrRequest& request, VyrReply& reply) const {
+  if (request.string_container.size() != 1 || request.string_container[0] != serial_ + ".urdf") {
+    return false;
+  }
+  const std::string& urdf = model_.urdf();
+  reply.string_container = {request.string_container[0]};
+  reply.byte_container.assign(urdf.begin(), urdf.end());
+  reply.int_container = {static_cast<std::int32_t>(vyr_impl::Crc32(reply.byte_container))};
+  return true;
+}
+
+bool SimRobot::DigitalOutputs(const VyrRequest& request) {
+  const auto& ints = request.int_container;
+  if (ints.size() != digital_outputs_.size()) return false;
+  for (const auto v : ints) {
+    if (v < -1 || v > 1) return false;
+  }
+  for (std::size_t i = 0; i < ints.size(); ++i) {
+    if (ints[i] >= 0) digital_outputs_[i] = ints[i] == 1;
+  }
+  return true;
+}
+
+std::optional<std::vector<double>> SimRobot::SolveIk(std::uint16_t arm,
+                                                     const std::array<double, 7>& pose,
+                                                     std::vector<double> q,
+                                                     bool free_orientation) const {
+  const auto group = static_cast<JointGroup>(arm);
+  const auto [start, n] = Layout(arm);
+  const Eigen::Vector3d p_target(pose[0], pose[1], pose[2]);
+  const Eigen::Quaterniond r_target = Quat(pose);
+  const int rows = free_orientation ? 3 : 6;
+  for (int iteration = 0; iteration < 200; ++iteration) {
+    const auto now = model_.FlangePose(group, q);
+    Eigen::VectorXd e(rows);
+    e.head<3>() = p_target - Eigen::Vector3d(now[0], now[1], now[2]);
+    if (!free_orientation) {
+      const Eigen::AngleAxisd d(r_target * Quat(now).inverse());
+      e.tail<3>() = d.axis() * d.angle();
+    }
+    if (e.head<3>().norm() < 1e-5 && (free_orientation || e.tail<3>().norm() < 1e-4)) return q;
+    Eigen::MatrixXd J(rows, n);
+    for (unsigned j = 0; j < n; ++j) {
+      std::vector<double> moved_q = q;
+      moved_q[start + j] += 1e-6;
+      const auto moved = model_.FlangePose(group, moved_q);
+      for (int k = 0; k < 3; ++k) J(k, j) = (moved[k] - now[k]) / 1e-6;
+      if (!free_orientation) {
+        const Eigen::AngleAxisd d(Quat(moved) * Quat(now).inverse());
+        J.block<3, 1>(3, j) = d.axis() * d.angle() / 1e-6;
+      }
+    }
+    const double lambda = 0.05;
+    const Eigen::MatrixXd JJt =
+        J * J.transpose() + lambda * lambda * Eigen::MatrixXd::Identity(rows, rows);
+    Eigen::VectorXd step = J.transpose() * JJt.ldlt().solve(e);
+    if (step.norm() > 0.2) step *= 0.2 / step.norm();
+    for (unsigned j = 0; j < n; ++j) {
+      q[start + j] = std::clamp(q[start + j] + step(j), q_min_[start + j], q_max_[start + j]);
+    }
+  }
+  return std::nullopt;
+}
+
+bool SimRobot::Reachability(const VyrRequest& request, VyrReply& reply) const {
+  const auto& groups = request.joint_groups;
+  if (groups.empty() || request.int_container.size() != groups.size() ||
+      request.float2d_container.size() != groups.size()) {
+    return false;
+  }
+  bool all = true;
+  for (std::size_t i = 0; i < groups.size(); ++i) {
+    const auto g = groups[i];
+    if ((g != kArm1 && g != kArm2) || !GroupExists(g)) return false;
+    const auto [start, n] = Layout(g);
+    const auto& row = request.float2d_container[i];
+    if (row.size() != 7 + n) return false;
+    std::array<double, 7> pose{};
+    std::copy(row.begin(), row.begin() + 7, pose.begin());
+    std::vector<double> seed = q_;
+    for (unsigned j = 0; j < n; ++j) seed[start + j] = row[7 + j];
+    const auto solved = SolveIk(g, pose, seed, request.int_container[i] != 0);
+    all = all && solved.has_value();
+    const auto& q = solved ? *solved : seed;
+    reply.joint_groups.push_back(g);
+    reply.float2d_container.push_back(Floats(q, start, n));
+  }
+  reply.int_container = {all ? 1 : 0};
+  return true;
+}
+
+void SimRobot::SetTarget(std::uint16_t group, const std::vector<double>& q, double speed_scale) {
+  const auto [start, n] = Layout(group);
+  if (!has_target_) target_ = q_;
+  for (unsigned j = 0; j < n; ++j) {
+    target_[start + j] = std::clamp(q[start + j], q_min_[start + j], q_max_[start + j]);
+    target_dq_max_[start + j] = dq_max_[start + j] * speed_scale;
+    target_ddq_max_[start + j] = model_.joints()[start + j].ddq_max;
+  }
+  has_target_ = true;
+}
+
+bool SimRobot::ExecutePrimitives(const VyrRequest& request) {
+  const auto& groups = request.joint_groups;
+  const auto& texts = request.string_container;
+  if (mode_ != Mode::NRT_PRIMITIVE_EXECUTION || !Operational()) return false;
+  if (request.bool_container.size() != groups.size() ||
+      request.int_container.size() != groups.size() || texts.size() != groups.size()) {
+    return false;
+  }
+  static const std::regex kCommand(R"(^(\w+)\((.*)\)$)");
+  std::map<std::uint16_t, std::pair<std::string, std::vector<double>>> planned;
+  for (std::size_t i = 0; i < groups.size(); ++i) {
+    const auto g = groups[i];
+    if ((g != kArm1 && g != kArm2) || !GroupExists(g)) return false;
+    std::smatch m;
+    if (!std::regex_match(texts[i], m, kCommand)) return false;
+    const std::string name = m[1], arguments = m[2];
+    const auto [start, n] = Layout(g);
+    std::vector<double> q = q_;
+    if (name == "Home") {
+      for (unsigned j = 0; j < n; ++j) q[start + j] = model_.joints()[start + j].home;
+    } else if (name == "MoveJ") {
+      // target = JPOS: 7 arm joints in degrees, then 6 external axes.
+      const auto target = Argument(arguments, "target");
+      const auto values = target ? Numbers(*target) : std::vector<double>{};
+      if (values.size() != 13) return false;
+      for (unsigned j = 0; j < n && j < 7; ++j) q[start + j] = values[j] * kDegree;
+    } else if (name == "MoveL") {
+      // target = COORD: position in m, Euler angles in degrees, frame, reference joints.
+      const auto target = Argument(arguments, "target");
+      const auto words = target ? Words(*target) : std::vector<std::string>{};
+      if (words.size() != 8 && words.size() != 15 && words.size() != 21) return false;
+      const auto numbers = Numbers(words[0] + " " + words[1] + " " + words[2] + " " + words[3] +
+                                   " " + words[4] + " " + words[5]);
+      if (numbers.size() != 6) return false;
+      const Eigen::Quaterniond r = FromEulerDegrees(numbers[3], numbers[4], numbers[5]);
+      const auto solved = SolveIk(g, {numbers[0], numbers[1], numbers[2], r.w(), r.x(), r.y(), r.z()},
+                                  q_, false);
+      if (!solved) return false;
+      q = *solved;
+    } else if (name != "ZeroFTSensor") {
+      return false;  // not a primitive of this robot
+    }
+    planned[g] = {name, q};
+  }
+  const auto now = Clock::now();
+  for (auto& [g, run] : planned) {
+    primitives_[g] = PrimitiveRun{run.first, now, 0.0, run.first == "ZeroFTSensor"};
+    if (run.first != "ZeroFTSensor") SetTarget(g, run.second, velocity_scale_ / 100.0);
+    Event(kInfo, 1400, "Primitive [" + run.first + "] started on [" +
+                           vyr::kJointGroupNames.at(static_cast<JointGroup>(g)) + "]");
+  }
+  return true;
+}
+
+bool SimRobot::ExecutePlan(const VyrRequest& request) {
+  if (mode_ != Mode::NRT_PLAN_EXECUTION || !Operational()) return false;
+  if (request.string_container.size() != 1 || request.int_container.size() != 1) return false;
+  const std::string& name = request.string_container[0];
+  if (std::find(plans_.begin(), plans_.end(), name) == plans_.end()) return false;
+  // Every plan visits three postures around home and comes back.
+  std::vector<double> home;
+  for (const auto& j : model_.joints()) home.push_back(j.home);
+  PlanRun run{name, {}, 0, false, false, Clock::now()};
+  for (const double offset : {0.3, -0.3, 0.0}) {
+    auto posture = home;
+    for (const auto arm : model_.arms()) {
+      const auto [start, n] = Layout(static_cast<std::uint16_t>(arm));
+      for (unsigned j = 0; j < n; ++j) {
+        posture[start + j] =
+            std::clamp(home[start + j] + offset, q_min_[start + j], q_max_[start + j]);
+      }
+    }
+    run.waypoints.push_back(posture);
+  }
+  plan_ = run;
+  last_plan_ = name;
+  has_target_ = false;
+  system_ = system_state::kWorkingExternalAuto;
+  Event(kInfo, 1300, "Plan [" + name + "] started");
+  return true;
+}
+
+bool SimRobot::Setting(const VyrRequest& request) {
+  if (request.joint_groups.size() != 1 || !GroupExists(request.joint_groups[0])) return false;
+  const auto g = request.joint_groups[0];
+  const unsigned n = Layout(g).second;
+  const auto floats = request.float_container.size();
+  const auto ints = request.int_container.size();
+  const bool joint_impedance =
+      mode_ == Mode::RT_JOINT_IMPEDANCE || mode_ == Mode::NRT_JOINT_IMPEDANCE;
+  const bool cartesian = mode_ == Mode::RT_CARTESIAN_MOTION_FORCE ||
+                         mode_ == Mode::NRT_CARTESIAN_MOTION_FORCE ||
+                         mode_ == Mode::NRT_SUPER_PRIMITIVE;
+  bool ok = false;
+  switch (request.op_code) {
+    case 70:
+      ok = cartesian && floats == 12;
+      break;
+    case 71:
+      ok = joint_impedance && floats == 2 * n;
+      break;
+    case 72:
+      ok = cartesian && floats == 6;
+      break;
+    case 73:
+      ok = cartesian && floats == n;
+      break;
+    case 74:
+      ok = cartesian && floats == 3;
+      break;
+    case 75:
+    case 76:
+      ok = joint_impedance && floats == n;
+      break;
+    case 80:
+      ok = cartesian && ints == 6 && floats == 3;
+      break;
+    case 81:
+      ok = cartesian && floats == 7 && request.string_container.size() == 1 &&
+           (request.string_container[0] == "WORLD" || request.string_container[0] == "TCP");
+      break;
+    case 82:
+      ok = mode_ == Mode::IDLE && ints == 1;
+      break;
+  }
+  if (ok) settings_[{request.op_code, g}] = request;
+  return ok;
+}
+
+std::vector<std::string> SimRobot::PrimitiveStateTexts() {
+  std::vector<std::string> texts;
+  for (const auto& [g, run] : primitives_) {
+    std::ostringstream period;
+    period << run.time_period;
+    texts.push_back("jointGroup = " + std::to_string(g));
+    texts.push_back("primitiveName = " + run.name);
+    texts.push_back(std::string("reachedTarget = ") + (run.reached ? "1" : "0"));
+    texts.push_back("timePeriod = " + period.str());
+  }
+  if (corrupt_primitive_states_ > 0) {
+    --corrupt_primitive_states_;
+    texts.insert(texts.begin(), "");
+  }
+  return texts;
+}
+
+std::vector<std::string> SimRobot::PlanInfoTexts() const {
+  if (!plan_) return {"", "", "", "0", "0", last_plan_, std::to_string(velocity_scale_), "0"};
+  const std::size_t node = std::min(plan_->next, plan_->waypoints.size() - 1) + 1;
+  // A plan started after the last step has run for no time yet.
+  const double elapsed =
+      std::max(0.0, std::chrono::duration<double>(now_ - plan_->started).count());
+  std::ostringstream period;
+  period << elapsed;
+  return {"MoveJ",
+          "node_" + std::to_string(node),
+          "rootNode/node_" + std::to_string(node),
+          period.str(),
+          std::to_string(node),
+          plan_->name,
+          std::to_string(velocity_scale_),
+          plan_->waiting_for_step ? "1" : "0"};
+}
+
+// ---- commands and heartbeat -------------------------------------------------------------------
+
+void SimRobot::OnHeartbeat(Clock::time_point now) {
+  std::lock_guard lock(mutex_);
+  last_heartbeat_ = now;
+  ++heartbeats_;
+}
+
+void SimRobot::OnCommands(const vyr_msg::MotionCommands& commands, Clock::time_point now) {
+  std::lock_guard lock(mutex_);
+  if (IsRealtime(mode_)) {
+    if (last_rt_command_ && now - *last_rt_command_ > kLateCommand) ++timeliness_failures_;
+    last_rt_command_ = now;
+  }
+  const auto& groups = commands.joint_groups;
+  switch (mode_) {
+    case Mode::RT_JOINT_TORQUE:
+    case Mode::RT_JOINT_POSITION:
+    case Mode::RT_JOINT_IMPEDANCE:
+    case Mode::NRT_JOINT_POSITION:
+    case Mode::NRT_JOINT_IMPEDANCE:
+      for (std::size_t i = 0; i < groups.size() && i < commands.joint_commands.size(); ++i) {
+        if (!GroupExists(groups[i])) continue;
+        const auto [start, n] = Layout(groups[i]);
+        const auto& c = commands.joint_commands[i];
+        if (mode_ == Mode::RT_JOINT_TORQUE) {
+          if (c.tau_d.size() != n) continue;
+          for (unsigned j = 0; j < n; ++j) tau_d_[start + j] = c.tau_d[j];
+        } else if (mode_ == Mode::RT_JOINT_POSITION || mode_ == Mode::RT_JOINT_IMPEDANCE) {
+          if (c.q_d.size() != n) continue;
+          for (unsigned j = 0; j < n; ++j) {
+            q_d_[start + j] = std::clamp<double>(c.q_d[j], q_min_[start + j], q_max_[start + j]);
+            dq_d_[start + j] = j < c.dq_d.size() ? c.dq_d[j] : 0.0;
+          }
+        } else {
+          if (c.q_d.size() != n) continue;
+          std::vector<double> q = q_;
+          for (unsigned j = 0; j < n; ++j) q[start + j] = c.q_d[j];
+          SetTarget(groups[i], q, 1.0);
+          for (unsigned j = 0; j < n; ++j) {
+            if (j < c.dq_max.size() && c.dq_max[j] > 0) {
+              target_dq_max_[start + j] = std::min<double>(c.dq_max[j], dq_max_[start + j]);
+            }
+            if (j < c.ddq_max.size() && c.ddq_max[j] > 0) target_ddq_max_[start + j] = c.ddq_max[j];
+          }
+        }
+      }
+      break;
+    case Mode::RT_CARTESIAN_MOTION_FORCE:
+    case Mode::NRT_CARTESIAN_MOTION_FORCE: {
+      for (std::size_t i = 0; i < groups.size(); ++i) {
+        const auto g = groups[i];
+        if ((g != kArm1 && g != kArm2) || !GroupExists(g)) continue;
+        std::array<double, 7> pose{};
+        if (i < commands.cartesian_commands.size()) {
+          const auto& c = commands.cartesian_commands[i];
+          std::copy(c.pose_d.begin(), c.pose_d.end(), pose.begin());
+          cartesian_d_[g] = c;
+        } else if (i < commands.waypoint_commands.size() &&
+                   !commands.waypoint_commands[i].empty()) {
+          // Multi-waypoint motion: stage 1 moves to the last waypoint.
+          const auto& c = commands.waypoint_commands[i].back();
+          std::copy(c.pose_d.begin(), c.pose_d.end(), pose.begin());
+          cartesian_d_[g] = c;
+        } else {
+          continue;
+        }
+        const auto solved = SolveIk(g, pose, q_, false);
+        if (!solved) continue;
+        if (mode_ == Mode::RT_CARTESIAN_MOTION_FORCE) {
+          q_d_ = *solved;
+        } else {
+          SetTarget(g, *solved, 1.0);
+        }
+      }
+      break;
+    }
+    default:
+      break;  // commands in other modes are ignored
+  }
+}
+
+// ---- simulation step ----------------------------------------------------------------------------
+
+void SimRobot::Step(Clock::time_point now) {
+  std::lock_guard lock(mutex_);
+  const double dt =
+      now_ == Clock::time_point{} ? 0.0 : std::chrono::duration<double>(now - now_).count();
+  now_ = now;
+
+  if (brakes_released_at_ && now >= *brakes_released_at_) {
+    brakes_released_at_.reset();
+    if (safety_ == safety::kReleaseBrake) {
+      safety_ = safety::kNormal;
+      brakes_engaged_ = false;
+      Event(kInfo, 1003, "Brakes released, robot ready");
+    }
+  }
+  // Real-time motion needs a live client: stop it when the heartbeat has been silent too long.
+  if (IsRealtime(mode_) && rt_mode_entered_ && now - *rt_mode_entered_ > kHeartbeatLimit &&
+      (!last_heartbeat_ || now - *last_heartbeat_ > kHeartbeatLimit)) {
+    Event(kWarning, 1500, "Heartbeat of the client lost", "Real-time motion stopped",
+          "The client stopped or the network failed", "Restart the client program");
+    EnterIdle("Heartbeat lost");
+  }
+  if (!Operational() && mode_ != Mode::IDLE) EnterIdle("Robot not operational");
+  StepTasks(now);
+  if (dt > 0.0 && dt < 0.1) StepJoints(dt);
+}
+
+bool SimRobot::AtTarget() const {
+  for (std::size_t j = 0; j < q_.size(); ++j) {
+    if (std::abs(target_[j] - q_[j]) > 1e-4 || std::abs(dq_[j]) > 1e-3) return false;
+  }
+  return true;
+}
+
+void SimRobot::StepTasks(Clock::time_point now) {
+  for (auto& [g, run] : primitives_) {
+    if (!run.reached) {
+      run.time_period = std::max(0.0, std::chrono::duration<double>(now - run.started).count());
+      if (!has_target_ || AtTarget()) {
+        run.reached = true;
+        Event(kInfo, 1401, "Primitive [" + run.name + "] reached its target");
+      }
+    }
+  }
+  if (plan_ && !plan_->paused && !plan_->waiting_for_step) {
+    if (!has_target_ || AtTarget()) {
+      if (plan_->next == plan_->waypoints.size()) {
+        Event(kInfo, 1302, "Plan [" + plan_->name + "] finished");
+        plan_.reset();
+        has_target_ = false;
+        system_ = system_state::kStoppedExternalAuto;
+      } else {
+        const auto& posture = plan_->waypoints[plan_->next++];
+        for (const auto arm : model_.arms()) {
+          SetTarget(static_cast<std::uint16_t>(arm), posture, velocity_scale_ / 100.0);
+        }
+        if (breakpoint_mode_) plan_->waiting_for_step = true;
+      }
+    }
+  }
+}
+
+void SimRobot::StepJoints(double dt) {
+  const std::size_t n = q_.size();
+  const auto hold_limits = [&](std::size_t j) {
+    if (q_[j] < q_min_[j] || q_[j] > q_max_[j]) {
+      q_[j] = std::clamp(q_[j], q_min_[j], q_max_[j]);
+      dq_[j] = 0.0;
+    }
+  };
+  switch (mode_) {
+    case Mode::RT_JOINT_POSITION:
+    case Mode::RT_JOINT_IMPEDANCE:
+    case Mode::RT_CARTESIAN_MOTION_FORCE:
+      // Streamed positions are taken as they come.
+      for (std::size_t j = 0; j < n; ++j) {
+        dq_[j] = (q_d_[j] - q_[j]) / dt;
+        q_[j] = q_d_[j];
+      }
+      return;
+    case Mode::RT_JOINT_TORQUE:
+      // Gravity is compensated; the commanded torque drives a unit-inertia joint with damping.
+      for (std::size_t j = 0; j < n; ++j) {
+        ddq_[j] = tau_d_[j] / 2.0 - 4.0 * dq_[j];
+        dq_[j] = std::clamp(dq_[j] + ddq_[j] * dt, -dq_max_[j], dq_max_[j]);
+        q_[j] += dq_[j] * dt;
+        tau_[j] = tau_d_[j];
+        hold_limits(j);
+      }
+      q_d_ = q_;
+      return;
+    default:
+      break;
+  }
+  for (std::size_t j = 0; j < n; ++j) {
+    const double a_max = has_target_ ? target_ddq_max_[j] : model_.joints()[j].ddq_max;
+    double v_goal = 0.0;
+    if (has_target_) {
+      // Velocity- and acceleration-limited approach of the target.
+      const double d = target_[j] - q_[j];
+      const double v_max = target_dq_max_[j];
+      v_goal = std::copysign(std::min(v_max, std::sqrt(2.0 * a_max * std::abs(d))), d);
+      if (std::abs(d) < 1e-6) v_goal = 0.0;
+    }
+    const double dv = std::clamp(v_goal - dq_[j], -a_max * dt, a_max * dt);
+    dq_[j] += dv;
+    q_[j] += dq_[j] * dt;
+    if (has_target_ && std::abs(target_[j] - q_[j]) < 1e-5 && std::abs(dq_[j]) < a_max * dt) {
+      q_[j] = target_[j];
+      dq_[j] = 0.0;
+    }
+    hold_limits(j);
+  }
+  q_d_ = has_target_ ? target_ : q_;
+  std::fill(tau_.begin(), tau_.end(), 0.0);
+}
+
+// ---- streams ------------------------------------------------------------------------------------
+
+vyr_msg::RealtimeStates SimRobot::RealtimeStates() const {
+  std::lock_guard lock(mutex_);
+  vyr_msg::RealtimeStates m;
+  m.busy = plan_.has_value() ||
+           std::any_of(primitives_.begin(), primitives_.end(),
+                       [](const auto& p) { return !p.second.reached; });
+  m.timeliness_failure_count = timeliness_failures_;
+  m.mode = static_cast<std::uint16_t>(mode_);
+  return m;
+}
+
+qel_msg::AllBasicStreamData SimRobot::BasicStreamData() const {
+  std::lock_guard lock(mutex_);
+  qel_msg::AllBasicStreamData m;
+  m.system_state = system_;
+  m.safety_state = safety_;
+  m.estop_released = estop_released_;
+  m.enabling_device_on = false;
+  m.safety_inputs = safety_inputs_;
+  m.digital_inputs = digital_inputs_;
+  m.digital_outputs = digital_outputs_;
+  const unsigned n = model_.full_dof();
+  m.q = Floats(q_, 0, n);
+  m.theta = m.q;
+  m.dq = Floats(dq_, 0, n);
+  m.dtheta = m.dq;
+  m.tau = Floats(tau_, 0, n);
+  m.tau_dot.assign(n, 0.0f);
+  m.tau_ext.assign(n, 0.0f);
+  m.tau_interact.assign(n, 0.0f);
+  m.temperature.assign(n, 35.0f);
+  m.multi_contact_forces.assign(n, {0.0f, 0.0f, 0.0f});
+  m.multi_contact_positions.assign(n, {0.0f, 0.0f, 0.0f});
+  for (const auto arm : model_.arms()) {
+    const auto g = static_cast<std::uint16_t>(arm);
+    qel_msg::CartesianData c;
+    c.flange_pose = Floats(model_.FlangePose(arm, q_));
+    c.tcp_pose = Floats(TcpPose(g));
+    m.joint_groups.push_back(g);
+    m.cartesian_data.push_back(c);
+  }
+  const auto since_epoch = std::chrono::system_clock::now().time_since_epoch();
+  const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(since_epoch);
+  m.timestamp_sec = static_cast<std::int32_t>(seconds.count());
+  m.timestamp_nanosec = static_cast<std::uint32_t>(
+      std::chrono::duration_cast<std::chrono::nanoseconds>(since_epoch - seconds).count());
+  return m;
+}
+
+qel_msg::AllExtraStreamData SimRobot::ExtraStreamData() const {
+  std::lock_guard lock(mutex_);
+  qel_msg::AllExtraStreamData m;
+  const unsigned n = model_.full_dof();
+  m.q_d = Floats(q_d_, 0, n);
+  m.dq_d = Floats(dq_d_, 0, n);
+  m.tau_d = Floats(tau_d_, 0, n);
+  for (const auto arm : model_.arms()) {
+    const auto g = static_cast<std::uint16_t>(arm);
+    qel_msg::DesiredCartesianData c;
+    const auto it = cartesian_d_.find(g);
+    if (it != cartesian_d_.end()) {
+      c.tcp_pose_d = it->second.pose_d;
+      c.tcp_twist_d = it->second.twist_d;
+      c.tcp_wrench_d = it->second.wrench_d;
+    } else {
+      c.tcp_pose_d = Floats(TcpPose(g));
+    }
+    m.joint_groups.push_back(g);
+    m.cartesian_data.push_back(c);
+  }
+  return m;
+}
+
+std::vector<EventLog> SimRobot::TakeEvents() {
+  std::lock_guard lock(mutex_);
+  return std::exchange(events_, {});
+}
+
+// ---- test controls ------------------------------------------------------------------------------
+
+void SimRobot::SetSafetyState(std::int16_t state) {
+  std::lock_guard lock(mutex_);
+  safety_ = state;
+  Event(kInfo, 1600, "Safety state changed to [" + std::to_string(state) + "]");
+}
+
+void SimRobot::SetSystemState(std::uint16_t state) {
+  std::lock_guard lock(mutex_);
+  system_ = state;
+  Event(kInfo, 1601, "System state changed to [" + std::to_string(state) + "]");
+}
+
+void SimRobot::PressEstop(bool pressed) {
+  std::lock_guard lock(mutex_);
+  if (pressed) {
+    estop_released_ = false;
+    safety_ = safety::kCat1Stop;
+    brakes_engaged_ = true;
+    brakes_released_at_.reset();
+    EnterIdle("E-stop pressed");
+    Event(kCritical, 2001, "E-stop pressed", "Robot stopped and brakes engaged",
+          "An emergency stop button was pressed", "Release the E-stop, then servo on");
+  } else {
+    estop_released_ = true;
+    Event(kInfo, 2002, "E-stop released");
+  }
+}
+
+void SimRobot::RaiseFault(bool critical, bool clearable) {
+  std::lock_guard lock(mutex_);
+  fault_active_ = true;
+  fault_critical_ = critical;
+  fault_clearable_ = clearable;
+  system_ = system_state::kFaultExternalAuto;
+  safety_ = critical ? safety::kCat0Stop : safety::kCat2Stop;
+  EnterIdle("Fault");
+  Event(critical ? kCritical : kError, critical ? 3002 : 3001,
+        critical ? "Critical fault" : "Minor fault", "Robot stopped", "Raised by a test",
+        "Call ClearFault()");
+}
+
+void SimRobot::MakeReady() {
+  std::lock_guard lock(mutex_);
+  estop_released_ = true;
+  fault_active_ = false;
+  brakes_engaged_ = false;
+  brakes_released_at_.reset();
+  safety_ = safety::kNormal;
+  system_ = system_state::kStoppedExternalAuto;
+}
+
+void SimRobot::SetServerVersions(const std::string& vyr, const std::string& qel) {
+  std::lock_guard lock(mutex_);
+  vyr_version_ = vyr;
+  qel_version_ = qel;
+}
+
+void SimRobot::SetJointLimits(const std::vector<double>& q_min, const std::vector<double>& q_max,
+                              const std::vector<double>& dq_max,
+                              const std::vector<double>& tau_max) {
+  std::lock_guard lock(mutex_);
+  const auto n = q_.size();
+  if (q_min.size() != n || q_max.size() != n || dq_max.size() != n || tau_max.size() != n) {
+    throw std::invalid_argument("Joint limits need one value per joint of the robot");
+  }
+  q_min_ = q_min;
+  q_max_ = q_max;
+  dq_max_ = dq_max;
+  tau_max_ = tau_max;
+}
+
+void SimRobot::SetJointPositions(const std::vector<double>& q) {
+  std::lock_guard lock(mutex_);
+  if (q.size() != q_.size()) {
+    throw std::invalid_argument("Joint positions need one value per joint of the robot");
+  }
+  q_ = q;
+  q_d_ = q;
+  target_ = q;
+  std::fill(dq_.begin(), dq_.end(), 0.0);
+}
+
+void SimRobot::AddTimelinessFailures(std::uint64_t count) {
+  std::lock_guard lock(mutex_);
+  timeliness_failures_ += count;
+}
+
+void SimRobot::CorruptPrimitiveStates(int count) {
+  std::lock_guard lock(mutex_);
+  corrupt_primitive_states_ = count;
+}
+
+void SimRobot::EmitEvent(const EventLog& event) {
+  std::lock_guard lock(mutex_);
+  events_.push_back(event);
+}
+
+void SimRobot::SetPlans(const std::vector<std::string>& plans) {
+  std::lock_guard lock(mutex_);
+  plans_ = plans;
+}
+
+// ---- inspection ---------------------------------------------------------------------------------
+
+Mode SimRobot::mode() const {
+  std::lock_guard lock(mutex_);
+  return mode_;
+}
+std::vector<double> SimRobot::q() const {
+  std::lock_guard lock(mutex_);
+  return q_;
+}
+std::vector<double> SimRobot::dq() const {
+  std::lock_guard lock(mutex_);
+  return dq_;
+}
+std::int16_t SimRobot::safety_state() const {
+  std::lock_guard lock(mutex_);
+  return safety_;
+}
+std::uint16_t SimRobot::system_state() const {
+  std::lock_guard lock(mutex_);
+  return system_;
+}
+bool SimRobot::busy() const { return RealtimeStates().busy; }
+std::array<bool, 20> SimRobot::digital_outputs() const {
+  std::lock_guard lock(mutex_);
+  return digital_outputs_;
+}
+std::uint64_t SimRobot::timeliness_failure_count() const {
+  std::lock_guard lock(mutex_);
+  return timeliness_failures_;
+}
+std::uint64_t SimRobot::heartbeat_count() const {
+  std::lock_guard lock(mutex_);
+  return heartbeats_;
+}
+std::map<std::pair<std::uint16_t, std::uint16_t>, vyr_msg::RPCRequest> SimRobot::settings() const {
+  std::lock_guard lock(mutex_);
+  return settings_;
+}
+std::optional<std::string> SimRobot::global_variable(const std::string& name) const {
+  std::lock_guard lock(mutex_);
+  return globals_.Value(name);
+}
+
+}  // namespace korvo::sim

@@ -1,0 +1,186 @@
+// One simulated robot: its state, its answers to the VYR and QEL operations, and its motion.
+// Pure logic without any network: RobotHost connects it to zenoh. Thread-safe: requests,
+// commands and heartbeats arrive on zenoh's threads, Step runs on the simulator's loop thread and
+// test controls on the caller's.
+#pragma once
+
+#include <array>
+#include <chrono>
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "korvo/vyr/enums.hpp"
+#include "msgs/qel_msg.hpp"
+#include "msgs/vyr_msg.hpp"
+#include "sim/global_variables.hpp"
+#include "sim/robot_model.hpp"
+#include "sim/sim_types.hpp"
+
+namespace korvo::sim {
+
+class SimRobot {
+ public:
+  using Clock = std::chrono::steady_clock;
+
+  SimRobot(std::string serial, RobotModel model);
+
+  const std::string& serial() const { return serial_; }
+  const RobotModel& model() const { return model_; }
+
+  // ---- the robot side of the protocol ----
+  zenoh_msgs::vyr_msg::RPCReply HandleVyr(const zenoh_msgs::vyr_msg::RPCRequest& request);
+  zenoh_msgs::qel_msg::RPCReply HandleQel(const zenoh_msgs::qel_msg::RPCRequest& request);
+  void OnCommands(const zenoh_msgs::vyr_msg::MotionCommands& commands, Clock::time_point now);
+  void OnHeartbeat(Clock::time_point now);
+
+  // Advances the simulation to `now` (called every millisecond).
+  void Step(Clock::time_point now);
+  zenoh_msgs::vyr_msg::RealtimeStates RealtimeStates() const;
+  zenoh_msgs::qel_msg::AllBasicStreamData BasicStreamData() const;
+  zenoh_msgs::qel_msg::AllExtraStreamData ExtraStreamData() const;
+  // Events raised since the last call, oldest first.
+  std::vector<zenoh_msgs::qel_msg::EventLog> TakeEvents();
+
+  // ---- test controls ----
+  void SetSafetyState(std::int16_t state);
+  void SetSystemState(std::uint16_t state);
+  void PressEstop(bool pressed);
+  // A minor fault (cleared by ClearFault) or a critical one; `clearable` false keeps it active.
+  void RaiseFault(bool critical, bool clearable = true);
+  // Skips servo-on: brakes released, safety NORMAL, ready to operate.
+  void MakeReady();
+  void SetServerVersions(const std::string& vyr, const std::string& qel);
+  // Full-DoF vectors; std::invalid_argument for another length.
+  void SetJointLimits(const std::vector<double>& q_min, const std::vector<double>& q_max,
+                      const std::vector<double>& dq_max, const std::vector<double>& tau_max);
+  void SetJointPositions(const std::vector<double>& q);  // full DoF, else std::invalid_argument
+  void AddTimelinessFailures(std::uint64_t count);
+  // The next `count` primitive-state replies carry an empty entry, as a glitching robot does.
+  void CorruptPrimitiveStates(int count);
+  void EmitEvent(const zenoh_msgs::qel_msg::EventLog& event);
+  void SetPlans(const std::vector<std::string>& plans);
+
+  // ---- inspection ----
+  vyr::Mode mode() const;
+  std::vector<double> q() const;
+  std::vector<double> dq() const;
+  std::int16_t safety_state() const;
+  std::uint16_t system_state() const;
+  bool busy() const;
+  std::array<bool, 20> digital_outputs() const;
+  std::uint64_t timeliness_failure_count() const;
+  std::uint64_t heartbeat_count() const;
+  // The last request of every setting operation (70 to 76, 80 to 82), by code and group.
+  std::map<std::pair<std::uint16_t, std::uint16_t>, zenoh_msgs::vyr_msg::RPCRequest> settings()
+      const;
+  std::optional<std::string> global_variable(const std::string& name) const;
+
+ private:
+  // A running plan: it walks through postures around the home posture.
+  struct PlanRun {
+    std::string name;
+    std::vector<std::vector<double>> waypoints;  // full-DoF postures
+    std::size_t next = 0;
+    bool paused = false;
+    bool waiting_for_step = false;
+    Clock::time_point started;
+  };
+  // A primitive running (or finished) on one single-arm group.
+  struct PrimitiveRun {
+    std::string name;
+    Clock::time_point started;
+    double time_period = 0.0;
+    bool reached = false;
+  };
+
+  using VyrReply = zenoh_msgs::vyr_msg::RPCReply;
+  using VyrRequest = zenoh_msgs::vyr_msg::RPCRequest;
+
+  bool Operational() const;  // safety NORMAL or REDUCED and no fault
+  bool AllStopped() const;
+  bool IsRealtime(vyr::Mode m) const;
+  void Event(std::uint16_t level, std::int32_t id, const std::string& description,
+             const std::string& consequences = "", const std::string& causes = "",
+             const std::string& actions = "");
+  void EnterIdle(const std::string& why);
+
+  bool ServoOn();
+  bool ClearFault();
+  bool SetMode(std::int32_t mode);
+  bool Brake(bool engage);
+  bool JointLimits(const VyrRequest& request, VyrReply& reply) const;
+  bool DownloadUrdf(const VyrRequest& request, VyrReply& reply) const;
+  bool DigitalOutputs(const VyrRequest& request);
+  bool Reachability(const VyrRequest& request, VyrReply& reply) const;
+  bool ExecutePrimitives(const VyrRequest& request);
+  bool ExecutePlan(const VyrRequest& request);
+  bool Setting(const VyrRequest& request);
+  std::vector<std::string> PrimitiveStateTexts();
+  std::vector<std::string> PlanInfoTexts() const;
+  void StepTasks(Clock::time_point now);
+  void StepJoints(double dt);
+  bool AtTarget() const;
+  void SetTarget(std::uint16_t group, const std::vector<double>& q, double speed_scale);
+  std::optional<std::vector<double>> SolveIk(std::uint16_t arm, const std::array<double, 7>& pose,
+                                             std::vector<double> seed,
+                                             bool free_orientation) const;
+  std::array<double, 7> TcpPose(std::uint16_t arm) const;
+  bool GroupExists(std::uint16_t group) const;
+  std::pair<int, unsigned> Layout(std::uint16_t group) const;
+
+  const std::string serial_;
+  const RobotModel model_;
+
+  mutable std::mutex mutex_;
+  std::string vyr_version_ = "v2.1";
+  std::string qel_version_ = "v2.1";
+  std::string software_version_ = "v2.1.0-sim";
+  std::vector<double> q_min_, q_max_, dq_max_, tau_max_;
+
+  vyr::Mode mode_ = vyr::Mode::IDLE;
+  std::int16_t safety_ = safety::kCat1Stop;
+  std::uint16_t system_ = system_state::kStoppedExternalAuto;
+  bool estop_released_ = true;
+  bool brakes_engaged_ = true;
+  bool fault_active_ = false;
+  bool fault_critical_ = false;
+  bool fault_clearable_ = true;
+  std::optional<Clock::time_point> brakes_released_at_;  // servo-on in progress
+  std::array<bool, 20> digital_outputs_{};
+  std::array<bool, 20> digital_inputs_{};
+  std::array<bool, 8> safety_inputs_{};
+  Clock::time_point now_{};
+
+  std::vector<double> q_, dq_, ddq_, tau_;  // measured
+  std::vector<double> q_d_, dq_d_, tau_d_;  // desired
+  std::vector<double> target_;              // discrete joint target, full DoF
+  std::vector<double> target_dq_max_, target_ddq_max_;
+  bool has_target_ = false;
+  std::map<std::uint16_t, zenoh_msgs::vyr_msg::CartesianCommand> cartesian_d_;
+
+  std::uint64_t timeliness_failures_ = 0;
+  std::optional<Clock::time_point> last_rt_command_;
+  std::optional<Clock::time_point> last_heartbeat_;
+  std::uint64_t heartbeats_ = 0;
+
+  unsigned velocity_scale_ = 100;
+  bool breakpoint_mode_ = false;
+  std::vector<std::string> plans_;
+  std::optional<PlanRun> plan_;
+  std::string last_plan_;
+  std::map<std::uint16_t, PrimitiveRun> primitives_;
+  std::optional<Clock::time_point> rt_mode_entered_;
+  std::vector<std::vector<double>> waypoint_queue_;
+  int corrupt_primitive_states_ = 0;
+  GlobalVariables globals_;
+  std::map<std::pair<std::uint16_t, std::uint16_t>, VyrRequest> settings_;
+  std::vector<zenoh_msgs::qel_msg::EventLog> events_;
+  std::int32_t next_event_id_ = 1000;
+};
+
+}  // namespace korvo::sim
