@@ -44,8 +44,8 @@ void Measure(const std::string& sim, const std::string& model, double seconds) {
   const int port = korvo::test::FreeTcpPort();
   korvo::test::TempFile config(korvo::test::ListenerConfig(port));
   const std::string serial = model + "-000001";
-  std::vector<std::string> args = {sim, "--model", model, "--serial", serial, "--config",
-                                   config.path()};
+  std::vector<std::string> args = {sim,    "--model",  model,        "--serial",
+                                   serial, "--config", config.path()};
   std::vector<char*> argv;
   for (auto& a : args) argv.push_back(a.data());
   argv.push_back(nullptr);
@@ -72,7 +72,8 @@ void Measure(const std::string& sim, const std::string& model, double seconds) {
     std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
     const std::uint64_t n1 = received;
     const double cpu1 = CpuSeconds(pid);
-    const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    const double elapsed =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
     std::printf("%-12s states rate %8.1f Hz   simulator CPU %5.1f %% of one core   (%.0f s)\n",
                 model.c_str(), static_cast<double>(n1 - n0) / elapsed,
                 100.0 * (cpu1 - cpu0) / elapsed, elapsed);

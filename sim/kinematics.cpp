@@ -94,7 +94,6 @@ KinematicChain::KinematicChain(const KinematicTree& tree, std::size_t tip_link,
     if (coordinate < 0)
       throw std::logic_error("Movable joint " + joint.name + " has no coordinate");
     steps_.push_back({pending, joint.type, joint.axis, coordinate});
-    min_coordinates_ = std::max(min_coordinates_, static_cast<std::size_t>(coordinate) + 1);
     pending.setIdentity();
   }
   tail_ = pending;

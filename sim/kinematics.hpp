@@ -87,9 +87,6 @@ class KinematicChain {
   // Pose of the tip link in the root frame. `q` must hold every coordinate the chain uses.
   Eigen::Isometry3d Pose(std::span<const double> q) const;
 
-  // Largest coordinate index used plus one (0 for a chain without movable joints).
-  std::size_t min_coordinates() const { return min_coordinates_; }
-
  private:
   struct Step {
     Eigen::Isometry3d origin;  // fixed transforms before the joint, merged with its origin
@@ -99,7 +96,6 @@ class KinematicChain {
   };
   std::vector<Step> steps_;
   Eigen::Isometry3d tail_ = Eigen::Isometry3d::Identity();  // fixed transforms after the last one
-  std::size_t min_coordinates_ = 0;
 };
 
 }  // namespace korvo::sim

@@ -65,8 +65,9 @@ void DelayedReplies::Run() {
       cv_.wait(lock);
       continue;
     }
-    const auto next = std::min_element(entries_.begin(), entries_.end(),
-                                       [](const Entry& a, const Entry& b) { return a.due < b.due; });
+    const auto next =
+        std::min_element(entries_.begin(), entries_.end(),
+                         [](const Entry& a, const Entry& b) { return a.due < b.due; });
     if (Clock::now() < next->due) {
       cv_.wait_until(lock, next->due);
       continue;

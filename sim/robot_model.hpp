@@ -43,6 +43,7 @@ class RobotModel {
   // The robot's URDF text, the same on every call for the same product and external axes.
   const std::string& urdf() const { return urdf_; }
 
+  // Links (with their meshes and inertias) and joints the URDF is written from.
   const KinematicTree& tree() const { return tree_; }
 
   // Flange pose [x, y, z, qw, qx, qy, qz] of `arm` (ARM_1 or ARM_2) in the world frame for the

@@ -116,7 +116,8 @@ SimRobot::SimRobot(std::string serial, RobotModel model)
   safety_inputs_.fill(true);
 }
 
-// ---- helpers -------------------------------------------------------------------------------------
+// ---- helpers
+// -------------------------------------------------------------------------------------
 
 bool SimRobot::GroupExists(std::uint16_t group) const {
   return model_.groups().count(static_cast<JointGroup>(group)) > 0;
@@ -166,7 +167,8 @@ std::array<double, 7> SimRobot::TcpPose(std::uint16_t arm) const {
   return model_.FlangePose(static_cast<JointGroup>(arm), q_);
 }
 
-// ---- requests ------------------------------------------------------------------------------------
+// ---- requests
+// ------------------------------------------------------------------------------------
 
 vyr_msg::RPCReply SimRobot::HandleVyr(const vyr_msg::RPCRequest& request) {
   VyrReply reply;
@@ -547,8 +549,8 @@ bool SimRobot::ExecutePrimitives(const VyrRequest& request) {
                                    " " + words[4] + " " + words[5]);
       if (numbers.size() != 6) return false;
       const Eigen::Quaterniond r = FromEulerDegrees(numbers[3], numbers[4], numbers[5]);
-      const auto solved = SolveIk(g, {numbers[0], numbers[1], numbers[2], r.w(), r.x(), r.y(), r.z()},
-                                  q_, false);
+      const auto solved =
+          SolveIk(g, {numbers[0], numbers[1], numbers[2], r.w(), r.x(), r.y(), r.z()}, q_, false);
       if (!solved) return false;
       q = *solved;
     } else if (name != "ZeroFTSensor") {
@@ -560,8 +562,9 @@ bool SimRobot::ExecutePrimitives(const VyrRequest& request) {
   for (auto& [g, run] : planned) {
     primitives_[g] = PrimitiveRun{run.first, now, 0.0, run.first == "ZeroFTSensor"};
     if (run.first != "ZeroFTSensor") SetTarget(g, run.second, velocity_scale_ / 100.0);
-    Event(kInfo, 1400, "Primitive [" + run.first + "] started on [" +
-                           vyr::kJointGroupNames.at(static_cast<JointGroup>(g)) + "]");
+    Event(kInfo, 1400,
+          "Primitive [" + run.first + "] started on [" +
+              vyr::kJointGroupNames.at(static_cast<JointGroup>(g)) + "]");
   }
   return true;
 }
@@ -881,9 +884,8 @@ void SimRobot::StepJoints(double dt) {
 vyr_msg::RealtimeStates SimRobot::RealtimeStates() const {
   std::lock_guard lock(mutex_);
   vyr_msg::RealtimeStates m;
-  m.busy = plan_.has_value() ||
-           std::any_of(primitives_.begin(), primitives_.end(),
-                       [](const auto& p) { return !p.second.reached; });
+  m.busy = plan_.has_value() || std::any_of(primitives_.begin(), primitives_.end(),
+                                            [](const auto& p) { return !p.second.reached; });
   m.timeliness_failure_count = timeliness_failures_;
   m.mode = static_cast<std::uint16_t>(mode_);
   return m;

@@ -127,8 +127,7 @@ class SimRobot {
   bool AtTarget() const;
   void SetTarget(std::uint16_t group, const std::vector<double>& q, double speed_scale);
   std::optional<std::vector<double>> SolveIk(std::uint16_t arm, const std::array<double, 7>& pose,
-                                             std::vector<double> seed,
-                                             bool free_orientation) const;
+                                             std::vector<double> seed, bool free_orientation) const;
   std::array<double, 7> TcpPose(std::uint16_t arm) const;
   bool GroupExists(std::uint16_t group) const;
   std::pair<int, unsigned> Layout(std::uint16_t group) const;

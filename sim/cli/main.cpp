@@ -122,8 +122,8 @@ int main(int argc, char** argv) {
     korvo::sim::Simulator simulator(std::move(config));
     auto& host = simulator.AddRobot(*model, options.serial, options.ext_axes);
     std::cout << "korvo-sim: hosting " << options.serial << " (" << options.model << ", "
-              << host.robot().model().full_dof() << " joints) on "
-              << ListenEndpoints(config_path) << std::endl;
+              << host.robot().model().full_dof() << " joints) on " << ListenEndpoints(config_path)
+              << std::endl;
 
     int signal = 0;
     sigwait(&signals, &signal);

@@ -72,7 +72,8 @@ class SimProtocolTest : public ::testing::Test {
   static void SetUpTestSuite() {
     const int port = test::FreeTcpPort();
     simulator_ = std::make_unique<Simulator>(zenoh::Config::from_str(test::ListenerConfig(port)));
-    client_ = std::make_shared<zenoh::Session>(zenoh::Config::from_str(test::ConnectorConfig(port)));
+    client_ =
+        std::make_shared<zenoh::Session>(zenoh::Config::from_str(test::ConnectorConfig(port)));
   }
   static void TearDownTestSuite() {
     client_.reset();
@@ -178,24 +179,19 @@ TEST_P(SimLayoutTest, ReportsVersionsStartIdsDoFAndJointLimits) {
 
 INSTANTIATE_TEST_SUITE_P(
     Models, SimLayoutTest,
-    ::testing::Values(LayoutCase{ProductModel::Olvar_L, 0, {{0, {0, 7}}, {3, {0, 7}}}},
-                      LayoutCase{ProductModel::Olvar_L, 2, {{0, {0, 9}}, {3, {0, 7}}, {5, {7, 2}}}},
-                      LayoutCase{ProductModel::Olvar_LL,
-                                 0,
-                                 {{0, {0, 14}}, {2, {0, 14}}, {3, {0, 7}}, {4, {7, 7}}}},
-                      LayoutCase{ProductModel::TAVU_Core,
-                                 1,
-                                 {{0, {0, 15}}, {2, {0, 14}}, {3, {0, 7}}, {4, {7, 7}}, {5, {14, 1}}}},
-                      LayoutCase{ProductModel::TAVU_Plus,
-                                 0,
-                                 {{0, {0, 16}}, {2, {2, 14}}, {3, {2, 7}}, {4, {9, 7}}}},
-                      LayoutCase{ProductModel::TAVU_Ultra,
-                                 6,
-                                 {{0, {0, 25}},
-                                  {2, {5, 14}},
-                                  {3, {5, 7}},
-                                  {4, {12, 7}},
-                                  {5, {19, 6}}}}));
+    ::testing::Values(
+        LayoutCase{ProductModel::Olvar_L, 0, {{0, {0, 7}}, {3, {0, 7}}}},
+        LayoutCase{ProductModel::Olvar_L, 2, {{0, {0, 9}}, {3, {0, 7}}, {5, {7, 2}}}},
+        LayoutCase{
+            ProductModel::Olvar_LL, 0, {{0, {0, 14}}, {2, {0, 14}}, {3, {0, 7}}, {4, {7, 7}}}},
+        LayoutCase{ProductModel::TAVU_Core,
+                   1,
+                   {{0, {0, 15}}, {2, {0, 14}}, {3, {0, 7}}, {4, {7, 7}}, {5, {14, 1}}}},
+        LayoutCase{
+            ProductModel::TAVU_Plus, 0, {{0, {0, 16}}, {2, {2, 14}}, {3, {2, 7}}, {4, {9, 7}}}},
+        LayoutCase{ProductModel::TAVU_Ultra,
+                   6,
+                   {{0, {0, 25}}, {2, {5, 14}}, {3, {5, 7}}, {4, {12, 7}}, {5, {19, 6}}}}));
 
 TEST_F(SimProtocolTest, ModeSwitchShowsInTheRealtimeStates) {
   auto& host = Host();
@@ -230,7 +226,8 @@ TEST_F(SimProtocolTest, ServoOnMakesTheRobotReadyAfterTheBrakesRelease) {
 TEST_F(SimProtocolTest, StreamedPositionCommandsMoveTheJoints) {
   auto& host = Host();
   host.robot().MakeReady();
-  Latest<qel_msg::AllBasicStreamData> basic(client_, "korvo/robot/" + serial_ + "/basic_stream_data");
+  Latest<qel_msg::AllBasicStreamData> basic(client_,
+                                            "korvo/robot/" + serial_ + "/basic_stream_data");
   ASSERT_TRUE(Eventually([&] { return basic.get().has_value(); }));
   const std::vector<float> start = basic.get()->q;
   ASSERT_EQ(start.size(), 7u);
@@ -238,8 +235,8 @@ TEST_F(SimProtocolTest, StreamedPositionCommandsMoveTheJoints) {
 
   zenoh::PublisherOptions rt;
   rt.priority = KORVO_PRIORITY_REAL_TIME;
-  zenoh_mdw::Publisher<vyr_msg::MotionCommands> commands(client_, "korvo/vyr/" + serial_ + "/commands",
-                                                        rt);
+  zenoh_mdw::Publisher<vyr_msg::MotionCommands> commands(client_,
+                                                         "korvo/vyr/" + serial_ + "/commands", rt);
   zenoh_mdw::Publisher<zenoh_msgs::std_msg::Bool> heartbeat(
       client_, "korvo/vyr/" + serial_ + "/heartbeat", zenoh::PublisherOptions{});
   vyr_msg::MotionCommands m;
@@ -274,9 +271,9 @@ TEST_F(SimProtocolTest, RealtimeMotionStopsWhenTheHeartbeatStops) {
 struct RuleCase {
   const char* name;
   ReplyAction action;
-  bool replies;    // the client gets a reply it can use
-  bool success;    // ... reporting success
-  bool echoes;     // ... with the request's op code
+  bool replies;  // the client gets a reply it can use
+  bool success;  // ... reporting success
+  bool echoes;   // ... with the request's op code
 };
 
 class SimReplyRuleTest : public SimProtocolTest, public ::testing::WithParamInterface<RuleCase> {};
