@@ -5,3 +5,4 @@
 #include "korvo/vyr/data.hpp"
 #include "korvo/vyr/enums.hpp"
 #include "korvo/vyr/name_tables.hpp"
+#include "korvo/vyr/robot.hpp"

@@ -1,0 +1,68 @@
+// The state behind a Robot handle: the shared client and what construction learnt of the robot.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "client/vyr_client.hpp"
+#include "korvo/vyr/robot.hpp"
+
+namespace korvo::vyr {
+
+class Robot::Impl {
+ public:
+  Impl(const std::string& robot_sn, bool verbose, bool lite);
+  virtual ~Impl() = default;
+
+  // ---- status and states ----
+  bool lite() const { return lite_; }
+  bool connected() const;
+  RobotInfo info() const { return info_; }
+  Mode mode() const;
+  std::map<JointGroup, RobotStates> states() const;
+  std::map<JointGroup, RobotActions> actions() const;
+  std::map<JointGroup, bool> stopped() const;
+  bool all_stopped() const;
+  bool operational() const;
+  OperationalStatus operational_status() const;
+  bool busy() const;
+  bool fault() const;
+  bool reduced() const;
+  bool recovery() const;
+  bool estop_released() const;
+  bool enabling_device_on() const;
+  bool reached_timeliness_failure_limit() const;
+  std::vector<RobotEvent> event_log() const;
+  std::array<bool, kIOPorts> digital_inputs() const;
+  std::array<bool, kIOPorts> digital_outputs() const;
+
+  // ---- mode switching and robot operations ----
+  void ServoOn();
+  void Brake(bool engage);
+  void SwitchMode(Mode mode);
+  bool ClearFault(unsigned int timeout_sec);
+
+  // Throws std::logic_error `prefix` + " Robot is not in an applicable control mode" unless the
+  // current mode is one of `modes` (a lite instance whose mode request fails never is).
+  void RequireMode(const char* prefix, std::initializer_list<Mode> modes) const;
+  // The text after "Robot is not operational: " for the current status.
+  std::string NotOperationalText() const;
+
+  // Shared with every auxiliary interface built from this robot.
+  std::shared_ptr<vyr_impl::VYRClient> client;
+  // Motion commands sent since the last mode switch.
+  std::uint64_t command_counter = 0;
+  ProductModel product_model = ProductModel::UNKNOWN;
+  RobotInfo info_;
+  std::map<JointGroup, std::int32_t> start_ids;
+
+ private:
+  bool verbose_;
+  bool lite_;
+};
+
+}  // namespace korvo::vyr
