@@ -38,4 +38,27 @@ void Robot::SwitchMode(Mode mode) { pimpl_->SwitchMode(mode); }
 void Robot::Stop() { pimpl_->SwitchMode(Mode::IDLE); }
 bool Robot::ClearFault(unsigned int timeout_sec) { return pimpl_->ClearFault(timeout_sec); }
 
+void Robot::StreamJointTorque(const std::map<JointGroup, RtJointTorqueCmd>& cmds) {
+  pimpl_->StreamJointTorque(cmds);
+}
+void Robot::StreamJointPosition(const std::map<JointGroup, RtJointPositionCmd>& cmds) {
+  pimpl_->StreamJointPosition(cmds);
+}
+void Robot::StreamCartesianMotionForce(const std::map<JointGroup, RtCartesianCmd>& cmds) {
+  pimpl_->StreamCartesianMotionForce(cmds);
+}
+void Robot::SetTimelinessFailureLimit(double percentage) {
+  pimpl_->SetTimelinessFailureLimit(percentage);
+}
+void Robot::SendJointPosition(const std::map<JointGroup, NrtJointPositionCmd>& cmds) {
+  pimpl_->SendJointPosition(cmds);
+}
+void Robot::SendCartesianMotionForce(const std::map<JointGroup, NrtCartesianCmd>& cmds) {
+  pimpl_->SendCartesianMotionForce(cmds);
+}
+void Robot::SendCartesianMotionForceMultiWaypoint(
+    const std::map<JointGroup, NrtCartesianMultiWaypointCmd>& cmds) {
+  pimpl_->SendCartesianMotionForceMultiWaypoint(cmds);
+}
+
 }  // namespace korvo::vyr

@@ -46,6 +46,22 @@ class Robot::Impl {
   void SwitchMode(Mode mode);
   bool ClearFault(unsigned int timeout_sec);
 
+  // ---- real-time and non-real-time motion commands ----
+  void StreamJointTorque(const std::map<JointGroup, RtJointTorqueCmd>& cmds);
+  void StreamJointPosition(const std::map<JointGroup, RtJointPositionCmd>& cmds);
+  void StreamCartesianMotionForce(const std::map<JointGroup, RtCartesianCmd>& cmds);
+  void SetTimelinessFailureLimit(double percentage);
+  void SendJointPosition(const std::map<JointGroup, NrtJointPositionCmd>& cmds);
+  void SendCartesianMotionForce(const std::map<JointGroup, NrtCartesianCmd>& cmds);
+  void SendCartesianMotionForceMultiWaypoint(
+      const std::map<JointGroup, NrtCartesianMultiWaypointCmd>& cmds);
+
+  // The name of `group` in messages ("UNKNOWN" for a value without a name).
+  static std::string GroupName(JointGroup group);
+  bool IsSingleArm(JointGroup group) const;
+  // A single-arm group, or EXT_AXIS when the robot has external axes.
+  bool IsSingleArmOrExtAxis(JointGroup group) const;
+
   // Throws std::logic_error `prefix` + " Robot is not in an applicable control mode" unless the
   // current mode is one of `modes` (a lite instance whose mode request fails never is).
   void RequireMode(const char* prefix, std::initializer_list<Mode> modes) const;
@@ -61,6 +77,17 @@ class Robot::Impl {
   std::map<JointGroup, std::int32_t> start_ids;
 
  private:
+  // The checks every command operation makes first: operational, then the mode.
+  void CheckCommandPreconditions(const char* prefix, std::initializer_list<Mode> modes) const;
+  // Stamps and publishes what the fill put into the publisher.
+  void PublishCommands();
+
+  // Scratch lists reused by every command, so a steady 1 kHz loop does not allocate.
+  std::vector<zenoh_msgs::vyr_msg::JointCommand> joint_scratch_;
+  std::vector<zenoh_msgs::vyr_msg::CartesianCommand> cartesian_scratch_;
+  std::vector<std::vector<zenoh_msgs::vyr_msg::CartesianCommand>> waypoint_scratch_;
+  std::vector<std::uint16_t> groups_scratch_;
+
   bool verbose_;
   bool lite_;
 };

@@ -88,6 +88,26 @@ class Robot {
   /** [Blocking] Try to clear a fault, waiting at most `timeout_sec` s; true when cleared. */
   bool ClearFault(unsigned int timeout_sec = 30);
 
+  /** [Non-blocking] Stream joint torque commands (mode RT_JOINT_TORQUE). */
+  void StreamJointTorque(const std::map<JointGroup, RtJointTorqueCmd>& cmds);
+  /** [Non-blocking] Stream joint position commands (modes RT_JOINT_IMPEDANCE, RT_JOINT_POSITION).
+   */
+  void StreamJointPosition(const std::map<JointGroup, RtJointPositionCmd>& cmds);
+  /** [Non-blocking] Stream Cartesian motion-force commands (mode RT_CARTESIAN_MOTION_FORCE). */
+  void StreamCartesianMotionForce(const std::map<JointGroup, RtCartesianCmd>& cmds);
+  /** [Non-blocking] Tolerated percentage [0, 100] of late real-time commands within 1 s. */
+  void SetTimelinessFailureLimit(double percentage = 2.0);
+  /** [Non-blocking] Send discrete joint targets (modes NRT_JOINT_IMPEDANCE, NRT_JOINT_POSITION). */
+  void SendJointPosition(const std::map<JointGroup, NrtJointPositionCmd>& cmds);
+  /**
+   * [Non-blocking] Send discrete Cartesian motion-force targets (modes NRT_CARTESIAN_MOTION_FORCE,
+   * NRT_SUPER_PRIMITIVE).
+   */
+  void SendCartesianMotionForce(const std::map<JointGroup, NrtCartesianCmd>& cmds);
+  /** [Non-blocking] Send multi-waypoint Cartesian targets (mode NRT_SUPER_PRIMITIVE). */
+  void SendCartesianMotionForceMultiWaypoint(
+      const std::map<JointGroup, NrtCartesianMultiWaypointCmd>& cmds);
+
   class Impl;
 
  private:
