@@ -17,6 +17,7 @@ constexpr auto kDecelerationPoll = 10ms;
 constexpr int kDecelerationLimitMs = 700;
 constexpr auto kLiteStopWait = 100ms;
 constexpr auto kFaultPoll = 1s;
+constexpr auto kModeReportWait = 200ms;
 
 }  // namespace
 
@@ -96,6 +97,12 @@ void Robot::Impl::SwitchMode(Mode mode) {
   if (mode != Mode::IDLE && !rpc.SetMode(mode).ok()) {
     throw std::runtime_error("[korvo::vyr::Robot::SwitchMode] Failed to switch control mode to [" +
                              kModeNames.at(mode) + "]");
+  }
+  // The robot reports its new mode with its next real-time states, a millisecond or so later:
+  // wait for it, so that a command right after the switch is checked against the new mode.
+  if (!lite_) {
+    const auto deadline = Clock::now() + kModeReportWait;
+    while (this->mode() != mode && Clock::now() < deadline) std::this_thread::sleep_for(1ms);
   }
   command_counter = 0;
   client->motion_commands_pub().Reset();
