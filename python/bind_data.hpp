@@ -14,6 +14,10 @@
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
+namespace korvo::vyr {
+class Robot;
+}  // namespace korvo::vyr
+
 namespace korvo::vyr_py {
 
 namespace py = pybind11;
@@ -34,5 +38,12 @@ void BindGripperRecords(py::module_& m);
 void BindIKRecords(py::module_& m);
 void BindSafetyLimits(py::module_& m);
 void BindToolParams(py::module_& m);
+
+// Class Robot. Robots still referenced when the interpreter exits are destroyed by an atexit
+// hook before it finalizes, while their Python objects remain. Every binding that uses a Robot
+// passes it through LiveRobot, which raises RuntimeError for such a released one.
+void BindRobot(py::module_& m);
+const vyr::Robot& LiveRobot(const vyr::Robot& robot);
+vyr::Robot& LiveRobot(vyr::Robot& robot);
 
 }  // namespace korvo::vyr_py

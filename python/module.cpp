@@ -42,6 +42,7 @@ void RegisterModule(py::module_& m) {
   // 12. IKParams and IKResult, then class Model (with its NumPy gravity_vector default).
   BindIKRecords(m);
   // 13. Class Robot.
+  BindRobot(m);
   // 14. kSafetyIOPorts, SafetyLimits, then class Safety.
   m.attr("kSafetyIOPorts") = vyr::kSafetyIOPorts;
   BindSafetyLimits(m);

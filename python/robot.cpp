@@ -1,0 +1,381 @@
+// The main interface class Robot.
+//
+// Interpreter exit: a Robot owns a share of the process-wide zenoh session and the client's
+// threads, and zenoh must not be called once its runtime is torn down at process exit. A Robot
+// that a script still references when it ends (a module-level global, one kept by a daemon
+// thread or a reference cycle) would otherwise be destroyed late in finalization, or never. The
+// module therefore keeps weak references to the Robots it creates, and an atexit hook destroys
+// those still alive while the interpreter is fully up. Their Python objects remain; pybind11
+// hands a method of such an object a pointer to fresh, unconstructed storage instead of the
+// destroyed Robot, so every operation checks its Robot first and raises RuntimeError for a
+// released one instead of touching that storage.
+#include <algorithm>
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <stdexcept>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "bind_data.hpp"
+#include "korvo/vyr/robot.hpp"
+
+namespace korvo::vyr_py {
+
+using vyr::Robot;
+
+namespace {
+
+// The Robots this module created, for the atexit hook and the check of every operation.
+class LiveRobots {
+ public:
+  static LiveRobots& Get() {
+    static LiveRobots registry;
+    return registry;
+  }
+
+  void Add(const std::shared_ptr<Robot>& robot) {
+    std::lock_guard lock(mutex_);
+    std::erase_if(robots_, [](const auto& entry) { return entry.second.expired(); });
+    robots_.emplace_back(robot.get(), robot);
+  }
+
+  // Until the atexit hook has run, every Robot a Python object hands over is alive; afterwards
+  // only those created since are.
+  bool Alive(const Robot* robot) {
+    if (!released_.load()) return true;
+    std::lock_guard lock(mutex_);
+    return std::any_of(robots_.begin(), robots_.end(), [robot](const auto& entry) {
+      return entry.first == robot && !entry.second.expired();
+    });
+  }
+
+  // The Robots still alive, which the registry forgets; from now on Alive() looks them up. The
+  // pointers stay valid as long as their Python objects hold them.
+  std::vector<const Robot*> TakeAll() {
+    released_.store(true);
+    std::vector<std::pair<const Robot*, std::weak_ptr<Robot>>> robots;
+    {
+      std::lock_guard lock(mutex_);
+      robots.swap(robots_);
+    }
+    std::vector<const Robot*> alive;
+    for (const auto& [robot, weak] : robots) {
+      if (!weak.expired()) alive.push_back(robot);
+    }
+    return alive;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::vector<std::pair<const Robot*, std::weak_ptr<Robot>>> robots_;
+  std::atomic<bool> released_{false};
+};
+
+// Destroys the C++ Robot of every korvovyr.Robot still alive: the holder of its Python object is
+// destroyed as pybind11 does when the object is deallocated, and the instance is unregistered, so
+// that the later deallocation of the Python object finds nothing left to destroy.
+void ReleaseLiveRobots() {
+  const py::detail::type_info* type = py::detail::get_type_info(typeid(Robot));
+  if (type == nullptr) return;
+  for (const Robot* robot : LiveRobots::Get().TakeAll()) {
+    const py::handle object = py::detail::get_object_handle(robot, type);
+    if (!object) continue;
+    auto* instance = reinterpret_cast<py::detail::instance*>(object.ptr());
+    auto holder = instance->get_value_and_holder(type, /*throw_if_missing=*/false);
+    if (!holder || !holder.holder_constructed()) continue;
+    if (holder.instance_registered()) {
+      py::detail::deregister_instance(instance, holder.value_ptr(), type);
+      holder.set_instance_registered(false);
+    }
+    type->dealloc(holder);  // destroys the Robot; the value pointer becomes null
+  }
+}
+
+// Binds a Robot operation through the pointer to its object, checked before use.
+template <typename Ret, typename... Args>
+auto Method(Ret (Robot::*operation)(Args...) const) {
+  return [operation](const Robot* self, Args... args) -> Ret {
+    return (LiveRobot(*self).*operation)(std::forward<Args>(args)...);
+  };
+}
+
+template <typename Ret, typename... Args>
+auto Method(Ret (Robot::*operation)(Args...)) {
+  return [operation](Robot* self, Args... args) -> Ret {
+    return (LiveRobot(*self).*operation)(std::forward<Args>(args)...);
+  };
+}
+
+std::shared_ptr<Robot> MakeRobot(const std::string& robot_sn, bool verbose, bool lite) {
+  auto robot = std::make_shared<Robot>(robot_sn, verbose, lite);
+  LiveRobots::Get().Add(robot);
+  return robot;
+}
+
+constexpr const char* kConstructorDoc =
+    "[Blocking] Instantiate the robot control interface.\n\n"
+    "The library's services are started and connect to the target robot.\n\n"
+    "Args:\n"
+    "    robot_sn: Serial number of the robot to connect, accepted as \"Olvar-L-123456\" or "
+    "\"Olvar L-123456\". See ProductModel for all supported models.\n"
+    "    verbose: Enable (True) or disable (False) info and warning prints.\n"
+    "    lite: Create a lite instance (True) or a normal one (False). See Note.\n\n"
+    "Raises:\n"
+    "    ValueError: if the format of robot_sn is invalid.\n"
+    "    RuntimeError: if the initialization sequence fails, the robot's software is "
+    "incompatible with this library, or the product model is not supported.\n\n"
+    "Warning:\n"
+    "    This constructor blocks until the initialization has finished and the connection with "
+    "the robot is established.\n\n"
+    "Note:\n"
+    "    Several instances may connect to the same robot, each at a cost in computation and "
+    "bandwidth. An instance that only sends one-shot [Blocking] requests should be a lite one: "
+    "a lite instance receives no robot states or system status and sends no motion commands. "
+    "A normal instance must already be connected to the robot for lite instances to work "
+    "properly.";
+
+// The registration sequence of the class. Operations that join later keep their places as
+// comments, so that each goes in at its position.
+void BindMethods(py::class_<Robot, std::shared_ptr<Robot>>& cls) {
+  // 1.
+  cls.def("lite", Method(&Robot::lite),
+          "[Non-blocking] Whether this instance is a lite one.\n\n"
+          "Returns:\n"
+          "    True if this is a lite instance, False if it is a normal one.");
+  // 2.
+  cls.def("connected", Method(&Robot::connected),
+          "[Non-blocking] Whether the connection with the robot is established.\n\n"
+          "Returns:\n"
+          "    True if connected, False otherwise. Always False on a lite instance.");
+  // 3.
+  cls.def("info", Method(&Robot::info),
+          "[Non-blocking] General information about the robot.\n\n"
+          "Returns:\n"
+          "    RobotInfo value copy.");
+  // 4.
+  cls.def("mode", Method(&Robot::mode),
+          "[Non-blocking] Current control mode of the robot.\n\n"
+          "Returns:\n"
+          "    The current control mode; UNKNOWN when it cannot be determined.\n\n"
+          "Note:\n"
+          "    A lite instance receives no robot states: it asks the robot for its mode and "
+          "waits for the reply.");
+  // 5.
+  cls.def("states", Method(&Robot::states),
+          "[Non-blocking] Current states of all existing joint groups.\n\n"
+          "Returns:\n"
+          "    RobotStates value copy of each joint group in RobotInfo.all_groups.\n\n"
+          "Note:\n"
+          "    The Cartesian states of non-single-arm joint groups are not populated.");
+  // 6.
+  cls.def("actions", Method(&Robot::actions),
+          "[Non-blocking] Current actions of all existing joint groups.\n\n"
+          "Returns:\n"
+          "    RobotActions value copy of each joint group in RobotInfo.all_groups.\n\n"
+          "Note:\n"
+          "    The Cartesian actions of non-single-arm joint groups are not populated.");
+  // 7.
+  cls.def("stopped", Method(&Robot::stopped),
+          "[Non-blocking] Per joint group, whether it has come to a complete stop.\n\n"
+          "Returns:\n"
+          "    True for each joint group whose joints have all stopped, False for one that is "
+          "still moving.");
+  // 8.
+  cls.def("all_stopped", Method(&Robot::all_stopped),
+          "[Non-blocking] Whether all joint groups have come to a complete stop.\n\n"
+          "Returns:\n"
+          "    True if all joint groups have stopped, False if any is still moving.");
+  // 9.
+  cls.def("operational", Method(&Robot::operational),
+          "[Non-blocking] Whether the robot is ready to be operated, i.e. operational_status() "
+          "is READY or IN_REDUCED_STATE.\n\n"
+          "Returns:\n"
+          "    True if operational, False otherwise.\n\n"
+          "Note:\n"
+          "    The robot executes no user command until it is operational. See "
+          "operational_status() for the cause when it is not.");
+  // 10.
+  cls.def("operational_status", Method(&Robot::operational_status),
+          "[Non-blocking] Current operational status of the robot.\n\n"
+          "Returns:\n"
+          "    READY, IN_REDUCED_STATE, or the cause of the robot not being ready to operate.");
+  // 11.
+  cls.def("busy", Method(&Robot::busy),
+          "[Non-blocking] Whether the robot is busy executing a user-commanded operation: plans, "
+          "primitives, Cartesian and joint motions.\n\n"
+          "Returns:\n"
+          "    True if busy, False otherwise.\n\n"
+          "Note:\n"
+          "    See ExecutePrimitive() for primitives that leave the robot busy.");
+  // 12.
+  cls.def("fault", Method(&Robot::fault),
+          "[Non-blocking] Whether the robot is in fault state.\n\n"
+          "Returns:\n"
+          "    True if a fault is present, False otherwise.");
+  // 13.
+  cls.def("reduced", Method(&Robot::reduced),
+          "[Non-blocking] Whether the robot is in reduced state: the safety input for reduced "
+          "state is low, or the TCP has passed a safety plane.\n\n"
+          "Returns:\n"
+          "    True if in reduced state, False otherwise.\n\n"
+          "Note:\n"
+          "    The lowered safety limits of the reduced state apply meanwhile.");
+  // 14.
+  cls.def("recovery", Method(&Robot::recovery),
+          "[Non-blocking] Whether the robot is in recovery state, recovering from a violation of "
+          "the joint position limits.\n\n"
+          "Returns:\n"
+          "    True if in recovery state, False otherwise.\n\n"
+          "Note:\n"
+          "    The recovery state is left from Korvo Ostrum, the robot-side programming "
+          "environment.");
+  // 15.
+  cls.def("estop_released", Method(&Robot::estop_released),
+          "[Non-blocking] Whether all connected emergency stops are released.\n\n"
+          "Returns:\n"
+          "    True if all are released, False if any is pressed.");
+  // 16.
+  cls.def("enabling_device_on", Method(&Robot::enabling_device_on),
+          "[Non-blocking] Whether the 3-position enabling device is in its ON (middle) "
+          "position.\n\n"
+          "Returns:\n"
+          "    True if it is ON, False otherwise.");
+  // 17.
+  cls.def("reached_timeliness_failure_limit", Method(&Robot::reached_timeliness_failure_limit),
+          "[Non-blocking] Whether the timeliness failure limit was reached within the 1-second "
+          "moving window.\n\n"
+          "Returns:\n"
+          "    True if the limit was reached, False otherwise.\n\n"
+          "Note:\n"
+          "    See SetTimelinessFailureLimit() for the limit.");
+  // 18.
+  cls.def("event_log", Method(&Robot::event_log),
+          "[Non-blocking] Robot events stored since the last successful instantiation of this "
+          "interface.\n\n"
+          "Returns:\n"
+          "    RobotEvent records, oldest first.\n\n"
+          "Note:\n"
+          "    Events from before the instantiation are not stored.");
+  // 19.
+  cls.def("ServoOn", Method(&Robot::ServoOn),
+          "[Blocking] Servo on the robot: with the E-stop released and no fault present, the "
+          "robot releases its brakes and becomes operational a few seconds later.\n\n"
+          "Raises:\n"
+          "    RuntimeError: if the robot is not connected, the E-stop is not released, or the "
+          "request fails.\n\n"
+          "Note:\n"
+          "    This function does not wait for the robot to become operational; see "
+          "operational().");
+  // 20. Home
+  // 21.
+  cls.def("Brake", Method(&Robot::Brake),
+          "[Blocking] Engage or release the brakes of the robot during normal operation.\n\n"
+          "Args:\n"
+          "    engage: True to engage the brakes, False to release them.\n\n"
+          "Raises:\n"
+          "    RuntimeError: if the product model has no soft brake, the robot is not fully "
+          "stopped, or the request fails.\n\n"
+          "Warning:\n"
+          "    Only allowed while the robot is not moving.",
+          py::arg("engage"));
+  // 22.
+  cls.def("SwitchMode", Method(&Robot::SwitchMode),
+          "[Blocking] Switch to a new control mode and wait until the transition has "
+          "finished.\n\n"
+          "Args:\n"
+          "    mode: The control mode to switch to.\n\n"
+          "Raises:\n"
+          "    ValueError: if mode is invalid.\n"
+          "    RuntimeError: if the robot is in an unknown control mode, is not operational, or a "
+          "transition request fails.\n\n"
+          "Note:\n"
+          "    A moving robot is stopped first: every switch between two modes other than IDLE "
+          "passes through IDLE.",
+          py::arg("mode"));
+  // 23.
+  cls.def(
+      "Stop", Method(&Robot::Stop),
+      "[Blocking] Stop the robot and transit its control mode to IDLE.\n\n"
+      "Raises:\n"
+      "    RuntimeError: if the robot is in an unknown control mode, is not operational, or the "
+      "request fails.\n\n"
+      "Note:\n"
+      "    This function blocks until the robot has come to a complete stop.");
+  // 24.
+  cls.def("ClearFault", Method(&Robot::ClearFault),
+          "[Blocking] Try to clear minor or critical faults of the robot without a power "
+          "cycle.\n\n"
+          "Args:\n"
+          "    timeout_sec: Maximum time in seconds to wait for the fault to be cleared.\n\n"
+          "Returns:\n"
+          "    True if the fault was cleared, False if it is still present after timeout_sec.\n\n"
+          "Raises:\n"
+          "    RuntimeError: if the request fails.\n\n"
+          "Note:\n"
+          "    Clearing a minor fault takes up to 3 seconds, a critical one up to 30 seconds.",
+          py::arg("timeout_sec") = 30u);
+  // 25. SetVelocityScale
+  // 26. ExecutePlan (by index)
+  // 27. ExecutePlan (by name)
+  // 28. PausePlan
+  // 29. StopPlan
+  // 30. plan_list
+  // 31. plan_info
+  // 32. SetGlobalVariables
+  // 33. global_variables
+  // 34. SetTimelinessFailureLimit
+  // 35. SetBreakpointMode
+  // 36. StepBreakpoint
+  // 37. ExecutePrimitive
+  // 38. primitive_states
+  // 39. StreamJointTorque
+  // 40. StreamJointPosition
+  // 41. SendJointPosition
+  // 42. SetJointImpedance
+  // 43. SetMaxContactTorque
+  // 44. SetJointInertiaScale
+  // 45. StreamCartesianMotionForce
+  // 46. SendCartesianMotionForce
+  // 47. SendCartesianMotionForceMultiWaypoint
+  // 48. SetCartesianImpedance
+  // 49. SetMaxContactWrench
+  // 50. SetNullSpacePosture
+  // 51. SetNullSpaceObjectives
+  // 52. SetForceControlAxis
+  // 53. SetForceControlFrame
+  // 54. SetPassiveForceControl
+  // 55. SetDigitalOutputs
+  // 56. digital_inputs
+  // 57. digital_outputs
+}
+
+}  // namespace
+
+const Robot& LiveRobot(const Robot& robot) {
+  if (!LiveRobots::Get().Alive(&robot)) {
+    throw std::runtime_error("[korvo::vyr::Robot] Robot was released at interpreter exit");
+  }
+  return robot;
+}
+
+Robot& LiveRobot(Robot& robot) {
+  LiveRobot(static_cast<const Robot&>(robot));
+  return robot;
+}
+
+void BindRobot(py::module_& m) {
+  py::class_<Robot, std::shared_ptr<Robot>> cls(
+      m, "Robot",
+      "Main interface to control the robot, containing several function categories and "
+      "background services.");
+  cls.def(py::init(&MakeRobot), kConstructorDoc, py::arg("robot_sn"), py::arg("verbose") = true,
+          py::arg("lite") = false);
+  BindMethods(cls);
+  cls.def("__repr__", [](const Robot*) { return "<korvovyr.Robot>"; });
+
+  py::module_::import("atexit").attr("register")(py::cpp_function(&ReleaseLiveRobots));
+}
+
+}  // namespace korvo::vyr_py
