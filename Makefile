@@ -62,6 +62,7 @@ demo: build
 
 bench: build
 	@for b in $(BUILD)/bench/*_bench; do echo "== $$b"; "$$b"; done
+	@for b in bench/*_bench.py; do echo "== $$b"; $(VPY) "$$b"; done
 
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.hpp' '*.h')

@@ -325,20 +325,97 @@ void BindMethods(py::class_<Robot, std::shared_ptr<Robot>>& cls) {
   // 31. plan_info
   // 32. SetGlobalVariables
   // 33. global_variables
-  // 34. SetTimelinessFailureLimit
+  // 34.
+  cls.def("SetTimelinessFailureLimit", Method(&Robot::SetTimelinessFailureLimit),
+          "[Non-blocking] Set the maximum tolerable percentage of real-time commands that reach "
+          "the robot too late within a 1-second moving window.\n\n"
+          "Args:\n"
+          "    percentage: Valid range [0, 100]; 2 tolerates 20 late commands per second.\n\n"
+          "Raises:\n"
+          "    ValueError: if percentage is outside the valid range.\n\n"
+          "Note:\n"
+          "    When the limit is reached, the real-time functions log a warning and still send "
+          "their commands; see reached_timeliness_failure_limit().",
+          py::arg("percentage") = 2.0);
   // 35. SetBreakpointMode
   // 36. StepBreakpoint
   // 37. ExecutePrimitive
   // 38. primitive_states
-  // 39. StreamJointTorque
-  // 40. StreamJointPosition
-  // 41. SendJointPosition
+  // 39.
+  cls.def("StreamJointTorque", Method(&Robot::StreamJointTorque),
+          "[Non-blocking] Continuously stream joint torque commands to the robot.\n\n"
+          "Args:\n"
+          "    cmds: Commands per single-arm or external axis joint group.\n\n"
+          "Raises:\n"
+          "    ValueError: if a joint group does not exist or a command is invalid.\n"
+          "    RuntimeError: if the robot is not operational or not in RT_JOINT_TORQUE mode.\n\n"
+          "Note:\n"
+          "    Real-time: call it once per control cycle (1 kHz).",
+          py::arg("cmds"));
+  // 40.
+  cls.def("StreamJointPosition", Method(&Robot::StreamJointPosition),
+          "[Non-blocking] Continuously stream joint position, velocity and acceleration commands "
+          "to the robot.\n\n"
+          "Args:\n"
+          "    cmds: Commands per single-arm or external axis joint group.\n\n"
+          "Raises:\n"
+          "    ValueError: if a joint group does not exist or a command is invalid.\n"
+          "    RuntimeError: if the robot is not operational or not in RT_JOINT_IMPEDANCE or "
+          "RT_JOINT_POSITION mode.\n\n"
+          "Note:\n"
+          "    Real-time: call it once per control cycle (1 kHz).",
+          py::arg("cmds"));
+  // 41.
+  cls.def("SendJointPosition", Method(&Robot::SendJointPosition),
+          "[Non-blocking] Send discrete joint position and velocity targets, smoothened by the "
+          "robot's motion generator.\n\n"
+          "Args:\n"
+          "    cmds: Targets per single-arm or external axis joint group.\n\n"
+          "Raises:\n"
+          "    ValueError: if a joint group does not exist or a target is invalid.\n"
+          "    RuntimeError: if the robot is not operational or not in NRT_JOINT_IMPEDANCE or "
+          "NRT_JOINT_POSITION mode.",
+          py::arg("cmds"));
   // 42. SetJointImpedance
   // 43. SetMaxContactTorque
   // 44. SetJointInertiaScale
-  // 45. StreamCartesianMotionForce
-  // 46. SendCartesianMotionForce
-  // 47. SendCartesianMotionForceMultiWaypoint
+  // 45.
+  cls.def("StreamCartesianMotionForce", Method(&Robot::StreamCartesianMotionForce),
+          "[Non-blocking] Continuously stream Cartesian motion and force commands of single-arm "
+          "joint groups to the robot's unified motion-force controller.\n\n"
+          "Args:\n"
+          "    cmds: Commands per single-arm joint group.\n\n"
+          "Raises:\n"
+          "    ValueError: if a joint group is not an existing single-arm group.\n"
+          "    RuntimeError: if the robot is not operational or not in "
+          "RT_CARTESIAN_MOTION_FORCE mode.\n\n"
+          "Note:\n"
+          "    Real-time: call it once per control cycle (1 kHz).",
+          py::arg("cmds"));
+  // 46.
+  cls.def("SendCartesianMotionForce", Method(&Robot::SendCartesianMotionForce),
+          "[Non-blocking] Send discrete Cartesian motion and force targets, smoothened by the "
+          "robot's motion generator.\n\n"
+          "Args:\n"
+          "    cmds: Targets per single-arm joint group.\n\n"
+          "Raises:\n"
+          "    ValueError: if a joint group is not an existing single-arm group or a limit is not "
+          "positive.\n"
+          "    RuntimeError: if the robot is not operational or not in "
+          "NRT_CARTESIAN_MOTION_FORCE or NRT_SUPER_PRIMITIVE mode.",
+          py::arg("cmds"));
+  // 47.
+  cls.def("SendCartesianMotionForceMultiWaypoint",
+          Method(&Robot::SendCartesianMotionForceMultiWaypoint),
+          "[Non-blocking] Send multi-waypoint Cartesian motion and force commands, tracked by "
+          "super primitives.\n\n"
+          "Args:\n"
+          "    cmds: Waypoints per single-arm joint group.\n\n"
+          "Raises:\n"
+          "    ValueError: if a joint group is not an existing single-arm group, the waypoints "
+          "are empty or a limit is not positive.\n"
+          "    RuntimeError: if the robot is not operational or not in NRT_SUPER_PRIMITIVE mode.",
+          py::arg("cmds"));
   // 48. SetCartesianImpedance
   // 49. SetMaxContactWrench
   // 50. SetNullSpacePosture

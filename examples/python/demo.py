@@ -27,25 +27,31 @@ def main() -> None:
     print(kv.__doc__)
     robot = kv.Robot(serial, verbose=False)
     info = robot.info()
-    print(f"Connected to {info.serial_num} ({kv.kProductModelNames[info.product_model]}), "
-          f"software {info.software_ver}")
+    print(
+        f"Connected to {info.serial_num} ({kv.kProductModelNames[info.product_model]}), "
+        f"software {info.software_ver}"
+    )
     for group, name in info.all_groups.items():
         print(f"  {name:9} {info.DoF[group]} joints")
 
     states = robot.states()
     for group in info.single_arm_groups:
         s = states[group]
-        print(f"  {kv.kJointGroupNames[group]} q = "
-              + " ".join(f"{v:+.3f}" for v in s.q)
-              + f"  TCP at {[round(x, 3) for x in s.tcp_pose[:3]]}")
+        print(
+            f"  {kv.kJointGroupNames[group]} q = "
+            + " ".join(f"{v:+.3f}" for v in s.q)
+            + f"  TCP at {[round(x, 3) for x in s.tcp_pose[:3]]}"
+        )
     print("Operational status:", kv.kOpStatusNames[robot.operational_status()])
 
     if not robot.operational():
         print("Servo on ...")
         robot.ServoOn()
         if not wait_until(robot.operational, 10.0):
-            sys.exit("The robot did not become operational: "
-                     + kv.kOpStatusNames[robot.operational_status()])
+            sys.exit(
+                "The robot did not become operational: "
+                + kv.kOpStatusNames[robot.operational_status()]
+            )
     print("Operational status:", kv.kOpStatusNames[robot.operational_status()])
 
     for mode in (kv.Mode.NRT_JOINT_POSITION, kv.Mode.RT_JOINT_TORQUE):
@@ -53,7 +59,12 @@ def main() -> None:
         wait_until(lambda: robot.mode() == mode, 2.0)
         print("Control mode:", kv.kModeNames[robot.mode()])
     robot.Stop()
-    print("Control mode:", kv.kModeNames[robot.mode()], "- all stopped:", robot.all_stopped())
+    print(
+        "Control mode:",
+        kv.kModeNames[robot.mode()],
+        "- all stopped:",
+        robot.all_stopped(),
+    )
     for event in robot.event_log()[-3:]:
         print(f"  event {event.id}: {event.description}")
 
