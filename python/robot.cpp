@@ -20,6 +20,7 @@
 
 #include "bind_data.hpp"
 #include "korvo/vyr/robot.hpp"
+#include "robot_method.hpp"
 
 namespace korvo::vyr_py {
 
@@ -91,21 +92,6 @@ void ReleaseLiveRobots() {
     }
     type->dealloc(holder);  // destroys the Robot; the value pointer becomes null
   }
-}
-
-// Binds a Robot operation through the pointer to its object, checked before use.
-template <typename Ret, typename... Args>
-auto Method(Ret (Robot::*operation)(Args...) const) {
-  return [operation](const Robot* self, Args... args) -> Ret {
-    return (LiveRobot(*self).*operation)(std::forward<Args>(args)...);
-  };
-}
-
-template <typename Ret, typename... Args>
-auto Method(Ret (Robot::*operation)(Args...)) {
-  return [operation](Robot* self, Args... args) -> Ret {
-    return (LiveRobot(*self).*operation)(std::forward<Args>(args)...);
-  };
 }
 
 std::shared_ptr<Robot> MakeRobot(const std::string& robot_sn, bool verbose, bool lite) {
@@ -268,7 +254,8 @@ void BindMethods(py::class_<Robot, std::shared_ptr<Robot>>& cls) {
           "Note:\n"
           "    This function does not wait for the robot to become operational; see "
           "operational().");
-  // 20. Home
+  // 20.
+  DefRobotHome(cls);
   // 21.
   cls.def("Brake", Method(&Robot::Brake),
           "[Blocking] Engage or release the brakes of the robot during normal operation.\n\n"
@@ -316,15 +303,8 @@ void BindMethods(py::class_<Robot, std::shared_ptr<Robot>>& cls) {
           "Note:\n"
           "    Clearing a minor fault takes up to 3 seconds, a critical one up to 30 seconds.",
           py::arg("timeout_sec") = 30u);
-  // 25. SetVelocityScale
-  // 26. ExecutePlan (by index)
-  // 27. ExecutePlan (by name)
-  // 28. PausePlan
-  // 29. StopPlan
-  // 30. plan_list
-  // 31. plan_info
-  // 32. SetGlobalVariables
-  // 33. global_variables
+  // 25 to 33.
+  DefRobotPlans(cls);
   // 34.
   cls.def("SetTimelinessFailureLimit", Method(&Robot::SetTimelinessFailureLimit),
           "[Non-blocking] Set the maximum tolerable percentage of real-time commands that reach "
@@ -337,10 +317,8 @@ void BindMethods(py::class_<Robot, std::shared_ptr<Robot>>& cls) {
           "    When the limit is reached, the real-time functions log a warning and still send "
           "their commands; see reached_timeliness_failure_limit().",
           py::arg("percentage") = 2.0);
-  // 35. SetBreakpointMode
-  // 36. StepBreakpoint
-  // 37. ExecutePrimitive
-  // 38. primitive_states
+  // 35 to 38.
+  DefRobotPrimitives(cls);
   // 39.
   cls.def("StreamJointTorque", Method(&Robot::StreamJointTorque),
           "[Non-blocking] Continuously stream joint torque commands to the robot.\n\n"
@@ -376,9 +354,8 @@ void BindMethods(py::class_<Robot, std::shared_ptr<Robot>>& cls) {
           "    RuntimeError: if the robot is not operational or not in NRT_JOINT_IMPEDANCE or "
           "NRT_JOINT_POSITION mode.",
           py::arg("cmds"));
-  // 42. SetJointImpedance
-  // 43. SetMaxContactTorque
-  // 44. SetJointInertiaScale
+  // 42 to 44.
+  DefRobotJointSettings(cls);
   // 45.
   cls.def("StreamCartesianMotionForce", Method(&Robot::StreamCartesianMotionForce),
           "[Non-blocking] Continuously stream Cartesian motion and force commands of single-arm "
@@ -416,16 +393,10 @@ void BindMethods(py::class_<Robot, std::shared_ptr<Robot>>& cls) {
           "are empty or a limit is not positive.\n"
           "    RuntimeError: if the robot is not operational or not in NRT_SUPER_PRIMITIVE mode.",
           py::arg("cmds"));
-  // 48. SetCartesianImpedance
-  // 49. SetMaxContactWrench
-  // 50. SetNullSpacePosture
-  // 51. SetNullSpaceObjectives
-  // 52. SetForceControlAxis
-  // 53. SetForceControlFrame
-  // 54. SetPassiveForceControl
-  // 55. SetDigitalOutputs
-  // 56. digital_inputs
-  // 57. digital_outputs
+  // 48 to 54.
+  DefRobotCartesianSettings(cls);
+  // 55 to 57.
+  DefRobotDigitalIo(cls);
 }
 
 }  // namespace
@@ -443,10 +414,9 @@ Robot& LiveRobot(Robot& robot) {
 }
 
 void BindRobot(py::module_& m) {
-  py::class_<Robot, std::shared_ptr<Robot>> cls(
-      m, "Robot",
-      "Main interface to control the robot, containing several function categories and "
-      "background services.");
+  RobotClass cls(m, "Robot",
+                 "Main interface to control the robot, containing several function categories and "
+                 "background services.");
   cls.def(py::init(&MakeRobot), kConstructorDoc, py::arg("robot_sn"), py::arg("verbose") = true,
           py::arg("lite") = false);
   BindMethods(cls);

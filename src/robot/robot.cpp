@@ -61,4 +61,74 @@ void Robot::SendCartesianMotionForceMultiWaypoint(
   pimpl_->SendCartesianMotionForceMultiWaypoint(cmds);
 }
 
+void Robot::ExecutePlan(unsigned int index, bool continue_exec, bool block_until_started) {
+  pimpl_->ExecutePlan(index, continue_exec, block_until_started);
+}
+void Robot::ExecutePlan(const std::string& name, bool continue_exec, bool block_until_started) {
+  pimpl_->ExecutePlan(name, continue_exec, block_until_started);
+}
+void Robot::PausePlan(bool toggle) { pimpl_->PausePlan(toggle); }
+void Robot::StopPlan() { pimpl_->StopPlan(); }
+std::vector<std::string> Robot::plan_list() const { return pimpl_->plan_list(); }
+PlanInfo Robot::plan_info() const { return pimpl_->plan_info(); }
+void Robot::SetBreakpointMode(bool is_enabled) { pimpl_->SetBreakpointMode(is_enabled); }
+void Robot::StepBreakpoint() { pimpl_->StepBreakpoint(); }
+void Robot::SetVelocityScale(unsigned int velocity_scale) {
+  pimpl_->SetVelocityScale(velocity_scale);
+}
+void Robot::ExecutePrimitive(const std::map<JointGroup, PrimitiveArgs>& primitive_args,
+                             bool block_until_started) {
+  pimpl_->ExecutePrimitive(primitive_args, block_until_started);
+}
+std::map<JointGroup, PrimitiveStates> Robot::primitive_states() const {
+  return pimpl_->primitive_states();
+}
+void Robot::SetGlobalVariables(const std::map<std::string, ParamValue>& global_vars) {
+  pimpl_->SetGlobalVariables(global_vars);
+}
+std::map<std::string, ParamValue> Robot::global_variables() const {
+  return pimpl_->global_variables();
+}
+void Robot::Home(const std::vector<JointGroup>& groups) { pimpl_->Home(groups); }
+
+void Robot::SetJointImpedance(JointGroup group, const std::vector<double>& K_q,
+                              const std::vector<double>& Z_q) {
+  pimpl_->SetJointImpedance(group, K_q, Z_q);
+}
+void Robot::SetMaxContactTorque(JointGroup group, const std::vector<double>& max_torques) {
+  pimpl_->SetMaxContactTorque(group, max_torques);
+}
+void Robot::SetJointInertiaScale(JointGroup group, const std::vector<double>& inertia_scales) {
+  pimpl_->SetJointInertiaScale(group, inertia_scales);
+}
+void Robot::SetCartesianImpedance(JointGroup group, const std::array<double, kCartDoF>& K_x,
+                                  const std::array<double, kCartDoF>& Z_x) {
+  pimpl_->SetCartesianImpedance(group, K_x, Z_x);
+}
+void Robot::SetMaxContactWrench(JointGroup group, const std::array<double, kCartDoF>& max_wrench) {
+  pimpl_->SetMaxContactWrench(group, max_wrench);
+}
+void Robot::SetNullSpacePosture(JointGroup group, const std::vector<double>& ref_positions) {
+  pimpl_->SetNullSpacePosture(group, ref_positions);
+}
+void Robot::SetNullSpaceObjectives(JointGroup group, double linear_manipulability,
+                                   double angular_manipulability, double ref_positions_tracking) {
+  pimpl_->SetNullSpaceObjectives(group, linear_manipulability, angular_manipulability,
+                                 ref_positions_tracking);
+}
+void Robot::SetForceControlAxis(JointGroup group, const std::array<bool, kCartDoF>& enabled_axes,
+                                const std::array<double, 3>& max_linear_vel) {
+  pimpl_->SetForceControlAxis(group, enabled_axes, max_linear_vel);
+}
+void Robot::SetForceControlFrame(JointGroup group, CoordType root_coord,
+                                 const std::array<double, kPoseSize>& T_in_root) {
+  pimpl_->SetForceControlFrame(group, root_coord, T_in_root);
+}
+void Robot::SetPassiveForceControl(JointGroup group, bool is_enabled) {
+  pimpl_->SetPassiveForceControl(group, is_enabled);
+}
+void Robot::SetDigitalOutputs(const std::map<unsigned int, bool>& digital_outputs) {
+  pimpl_->SetDigitalOutputs(digital_outputs);
+}
+
 }  // namespace korvo::vyr

@@ -56,6 +56,41 @@ class Robot::Impl {
   void SendCartesianMotionForceMultiWaypoint(
       const std::map<JointGroup, NrtCartesianMultiWaypointCmd>& cmds);
 
+  // ---- plans, primitives and global variables (robot_plans.cpp) ----
+  void ExecutePlan(unsigned int index, bool continue_exec, bool block_until_started);
+  void ExecutePlan(const std::string& name, bool continue_exec, bool block_until_started);
+  void PausePlan(bool toggle);
+  void StopPlan();
+  std::vector<std::string> plan_list() const;
+  PlanInfo plan_info() const;
+  void SetBreakpointMode(bool is_enabled);
+  void StepBreakpoint();
+  void SetVelocityScale(unsigned int velocity_scale);
+  void ExecutePrimitive(const std::map<JointGroup, PrimitiveArgs>& primitive_args,
+                        bool block_until_started);
+  std::map<JointGroup, PrimitiveStates> primitive_states() const;
+  void SetGlobalVariables(const std::map<std::string, ParamValue>& global_vars);
+  std::map<std::string, ParamValue> global_variables() const;
+  void Home(const std::vector<JointGroup>& groups);
+
+  // ---- controller settings and digital outputs (robot_settings.cpp) ----
+  void SetJointImpedance(JointGroup group, const std::vector<double>& K_q,
+                         const std::vector<double>& Z_q);
+  void SetMaxContactTorque(JointGroup group, const std::vector<double>& max_torques);
+  void SetJointInertiaScale(JointGroup group, const std::vector<double>& inertia_scales);
+  void SetCartesianImpedance(JointGroup group, const std::array<double, kCartDoF>& K_x,
+                             const std::array<double, kCartDoF>& Z_x);
+  void SetMaxContactWrench(JointGroup group, const std::array<double, kCartDoF>& max_wrench);
+  void SetNullSpacePosture(JointGroup group, const std::vector<double>& ref_positions);
+  void SetNullSpaceObjectives(JointGroup group, double linear_manipulability,
+                              double angular_manipulability, double ref_positions_tracking);
+  void SetForceControlAxis(JointGroup group, const std::array<bool, kCartDoF>& enabled_axes,
+                           const std::array<double, 3>& max_linear_vel);
+  void SetForceControlFrame(JointGroup group, CoordType root_coord,
+                            const std::array<double, kPoseSize>& T_in_root);
+  void SetPassiveForceControl(JointGroup group, bool is_enabled);
+  void SetDigitalOutputs(const std::map<unsigned int, bool>& digital_outputs);
+
   // The name of `group` in messages ("UNKNOWN" for a value without a name).
   static std::string GroupName(JointGroup group);
   bool IsSingleArm(JointGroup group) const;

@@ -193,6 +193,41 @@ METHODS = [
     ("SwitchMode", "(self: korvovyr.Robot, mode: korvovyr.Mode) -> None", "Blocking"),
     ("Stop", "(self: korvovyr.Robot) -> None", "Blocking"),
     ("ClearFault", "(self: korvovyr.Robot, timeout_sec: int = 30) -> bool", "Blocking"),
+    (
+        "SetTimelinessFailureLimit",
+        "(self: korvovyr.Robot, percentage: float = 2.0) -> None",
+        "Non-blocking",
+    ),
+    (
+        "StreamJointTorque",
+        "(self: korvovyr.Robot, cmds: dict[korvovyr.JointGroup, korvovyr.RtJointTorqueCmd]) -> None",
+        "Non-blocking",
+    ),
+    (
+        "StreamJointPosition",
+        "(self: korvovyr.Robot, cmds: dict[korvovyr.JointGroup, korvovyr.RtJointPositionCmd]) -> None",
+        "Non-blocking",
+    ),
+    (
+        "SendJointPosition",
+        "(self: korvovyr.Robot, cmds: dict[korvovyr.JointGroup, korvovyr.NrtJointPositionCmd]) -> None",
+        "Non-blocking",
+    ),
+    (
+        "StreamCartesianMotionForce",
+        "(self: korvovyr.Robot, cmds: dict[korvovyr.JointGroup, korvovyr.RtCartesianCmd]) -> None",
+        "Non-blocking",
+    ),
+    (
+        "SendCartesianMotionForce",
+        "(self: korvovyr.Robot, cmds: dict[korvovyr.JointGroup, korvovyr.NrtCartesianCmd]) -> None",
+        "Non-blocking",
+    ),
+    (
+        "SendCartesianMotionForceMultiWaypoint",
+        "(self: korvovyr.Robot, cmds: dict[korvovyr.JointGroup, korvovyr.NrtCartesianMultiWaypointCmd]) -> None",
+        "Non-blocking",
+    ),
 ]
 
 

@@ -108,6 +108,70 @@ class Robot {
   void SendCartesianMotionForceMultiWaypoint(
       const std::map<JointGroup, NrtCartesianMultiWaypointCmd>& cmds);
 
+  // ---- plans, primitives and global variables ----
+  /** [Blocking] Execute the plan with this index in plan_list() (mode NRT_PLAN_EXECUTION). */
+  void ExecutePlan(unsigned int index, bool continue_exec = false, bool block_until_started = true);
+  /** [Blocking] Execute the plan with this name (mode NRT_PLAN_EXECUTION). */
+  void ExecutePlan(const std::string& name, bool continue_exec = false,
+                   bool block_until_started = true);
+  /** [Blocking] Pause (true) or resume (false) the current plan. */
+  void PausePlan(bool toggle);
+  /** [Blocking] Stop the execution of the current plan. */
+  void StopPlan();
+  /** [Blocking] All available plans. */
+  std::vector<std::string> plan_list() const;
+  /** [Blocking] Detailed information about the executing plan. */
+  PlanInfo plan_info() const;
+  /** [Blocking] Enable or disable breakpoint mode during plan execution. */
+  void SetBreakpointMode(bool is_enabled);
+  /** [Blocking] In breakpoint mode, continue to the next breakpoint. */
+  void StepBreakpoint();
+  /** [Blocking] Overall velocity scale of plan and primitive motions, percent [0, 100]. */
+  void SetVelocityScale(unsigned int velocity_scale);
+  /** [Blocking] Execute primitives on single-arm joint groups (mode NRT_PRIMITIVE_EXECUTION). */
+  void ExecutePrimitive(const std::map<JointGroup, PrimitiveArgs>& primitive_args,
+                        bool block_until_started = true);
+  /** [Blocking] States of the running primitives, for the groups that run one. */
+  std::map<JointGroup, PrimitiveStates> primitive_states() const;
+  /** [Blocking] Set values of global variables that already exist on the robot. */
+  void SetGlobalVariables(const std::map<std::string, ParamValue>& global_vars);
+  /** [Blocking] Existing global variables and their current values. */
+  std::map<std::string, ParamValue> global_variables() const;
+  /** [Blocking] Move single-arm joint groups (all when empty) to their home posture. */
+  void Home(const std::vector<JointGroup>& groups = {});
+
+  // ---- controller settings and digital outputs ----
+  /** [Blocking] Joint stiffness and damping ratios (empty: 0.7 each) of a joint group. */
+  void SetJointImpedance(JointGroup group, const std::vector<double>& K_q,
+                         const std::vector<double>& Z_q = {});
+  /** [Blocking] Maximum contact torques of a joint group. */
+  void SetMaxContactTorque(JointGroup group, const std::vector<double>& max_torques);
+  /** [Blocking] Inertia shaping scales [0.75, 1.0] of a joint group. */
+  void SetJointInertiaScale(JointGroup group, const std::vector<double>& inertia_scales);
+  /** [Blocking] Cartesian stiffness and damping ratios of a single-arm group. */
+  void SetCartesianImpedance(JointGroup group, const std::array<double, kCartDoF>& K_x,
+                             const std::array<double, kCartDoF>& Z_x = {0.7, 0.7, 0.7, 0.7, 0.7,
+                                                                        0.7});
+  /** [Blocking] Maximum contact wrench of a single-arm group. */
+  void SetMaxContactWrench(JointGroup group, const std::array<double, kCartDoF>& max_wrench);
+  /** [Blocking] Reference joint positions for null-space posture control. */
+  void SetNullSpacePosture(JointGroup group, const std::vector<double>& ref_positions);
+  /** [Blocking] Weights of the three null-space objectives. */
+  void SetNullSpaceObjectives(JointGroup group, double linear_manipulability = 0.0,
+                              double angular_manipulability = 0.0,
+                              double ref_positions_tracking = 0.5);
+  /** [Blocking] Cartesian axes under force control and their linear velocity limits. */
+  void SetForceControlAxis(JointGroup group, const std::array<bool, kCartDoF>& enabled_axes,
+                           const std::array<double, 3>& max_linear_vel = {1.0, 1.0, 1.0});
+  /** [Blocking] Force control reference frame relative to a root coordinate. */
+  void SetForceControlFrame(JointGroup group, CoordType root_coord,
+                            const std::array<double, kPoseSize>& T_in_root = {0.0, 0.0, 0.0, 1.0,
+                                                                              0.0, 0.0, 0.0});
+  /** [Blocking] Open-loop (true) or closed-loop (false) force control (mode IDLE). */
+  void SetPassiveForceControl(JointGroup group, bool is_enabled);
+  /** [Blocking] Set digital output ports [0, 19]; ports not named keep their state. */
+  void SetDigitalOutputs(const std::map<unsigned int, bool>& digital_outputs);
+
   class Impl;
 
  private:
