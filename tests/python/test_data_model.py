@@ -48,6 +48,7 @@ REGISTRATION_ORDER = [
     "kModeNames",
     "IKParams",
     "IKResult",
+    "Robot",
     "kSafetyIOPorts",
     "SafetyLimits",
     "ToolParams",
