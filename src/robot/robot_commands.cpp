@@ -80,6 +80,16 @@ void Robot::Impl::CheckCommandPreconditions(const char* prefix,
   RequireMode(prefix, modes);
 }
 
+void Robot::Impl::WarnIfLate(const char* prefix) const {
+  if (verbose_ && client->timeliness_failed()) {
+    spdlog::warn(
+        "{} Timeliness failure: the number of commands that failed to arrive the robot in real "
+        "time has reached the specified limit. Performance degradation and unexpected behavior "
+        "may occur, please use with caution!",
+        prefix);
+  }
+}
+
 void Robot::Impl::PublishCommands() {
   // A failed publication is logged by the publisher and not reported to the caller.
   client->motion_commands_pub().Publish();
@@ -88,13 +98,7 @@ void Robot::Impl::PublishCommands() {
 void Robot::Impl::StreamJointTorque(const std::map<JointGroup, RtJointTorqueCmd>& cmds) {
   constexpr char kPrefix[] = "[korvo::vyr::Robot::StreamJointTorque]";
   CheckCommandPreconditions(kPrefix, {Mode::RT_JOINT_TORQUE});
-  if (verbose_ && client->timeliness_failed()) {
-    spdlog::warn(
-        "{} Timeliness failure: the number of commands that failed to arrive the robot in real "
-        "time has reached the specified limit. Performance degradation and unexpected behavior "
-        "may occur, please use with caution!",
-        kPrefix);
-  }
+  WarnIfLate(kPrefix);
   joint_scratch_.resize(cmds.size());
   groups_scratch_.resize(cmds.size());
   std::size_t i = 0;
@@ -128,13 +132,7 @@ void Robot::Impl::StreamJointTorque(const std::map<JointGroup, RtJointTorqueCmd>
 void Robot::Impl::StreamJointPosition(const std::map<JointGroup, RtJointPositionCmd>& cmds) {
   constexpr char kPrefix[] = "[korvo::vyr::Robot::StreamJointPosition]";
   CheckCommandPreconditions(kPrefix, {Mode::RT_JOINT_IMPEDANCE, Mode::RT_JOINT_POSITION});
-  if (verbose_ && client->timeliness_failed()) {
-    spdlog::warn(
-        "{} Timeliness failure: the number of commands that failed to arrive the robot in real "
-        "time has reached the specified limit. Performance degradation and unexpected behavior "
-        "may occur, please use with caution!",
-        kPrefix);
-  }
+  WarnIfLate(kPrefix);
   joint_scratch_.resize(cmds.size());
   groups_scratch_.resize(cmds.size());
   std::size_t i = 0;
@@ -171,13 +169,7 @@ void Robot::Impl::StreamJointPosition(const std::map<JointGroup, RtJointPosition
 void Robot::Impl::StreamCartesianMotionForce(const std::map<JointGroup, RtCartesianCmd>& cmds) {
   constexpr char kPrefix[] = "[korvo::vyr::Robot::StreamCartesianMotionForce]";
   CheckCommandPreconditions(kPrefix, {Mode::RT_CARTESIAN_MOTION_FORCE});
-  if (verbose_ && client->timeliness_failed()) {
-    spdlog::warn(
-        "{} Timeliness failure: the number of commands that failed to arrive the robot in real "
-        "time has reached the specified limit. Performance degradation and unexpected behavior "
-        "may occur, please use with caution!",
-        kPrefix);
-  }
+  WarnIfLate(kPrefix);
   cartesian_scratch_.resize(cmds.size());
   groups_scratch_.resize(cmds.size());
   std::size_t i = 0;

@@ -114,6 +114,8 @@ class Robot::Impl {
  private:
   // The checks every command operation makes first: operational, then the mode.
   void CheckCommandPreconditions(const char* prefix, std::initializer_list<Mode> modes) const;
+  // The warning of the streaming operations while the robot counts too many late commands.
+  void WarnIfLate(const char* prefix) const;
   // Stamps and publishes what the fill put into the publisher.
   void PublishCommands();
 

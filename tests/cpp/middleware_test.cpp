@@ -13,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "eventually.hpp"
 #include "loopback.hpp"
 #include "middleware/publisher.hpp"
 #include "middleware/rpc_client.hpp"
@@ -25,23 +26,13 @@ namespace korvo::zenoh_mdw {
 namespace {
 
 using namespace std::chrono_literals;
+using test::Eventually;
 using zenoh_msgs::std_msg::Bool;
 using zenoh_msgs::vyr_msg::RealtimeStates;
 using zenoh_msgs::vyr_msg::RPCReply;
 using zenoh_msgs::vyr_msg::RPCRequest;
 using Bytes = std::vector<std::uint8_t>;
 using VyrRpc = RpcClient<RPCRequest, RPCReply>;
-
-// Polls `done` until it holds or a generous deadline passes.
-template <typename Predicate>
-bool Eventually(Predicate done, std::chrono::milliseconds limit = 10s) {
-  const auto deadline = std::chrono::steady_clock::now() + limit;
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(5ms);
-  }
-  return true;
-}
 
 RPCReply MakeReply(std::uint16_t op_code, std::int32_t value) {
   RPCReply reply;

@@ -12,26 +12,15 @@
 
 #include "client/topics.hpp"
 #include "client/vyr_client.hpp"
-#include "loopback.hpp"
 #include "middleware/session.hpp"
-#include "sim/simulator.hpp"
+#include "sim_suite.hpp"
 
 namespace korvo::vyr_impl {
 namespace {
 
 using namespace std::chrono_literals;
-using sim::Simulator;
+using test::Eventually;
 using vyr::JointGroup;
-
-template <typename Predicate>
-bool Eventually(Predicate done, std::chrono::milliseconds limit = 10s) {
-  const auto deadline = std::chrono::steady_clock::now() + limit;
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(5ms);
-  }
-  return true;
-}
 
 // The names of this process's threads.
 std::vector<std::string> ThreadNames() {
@@ -53,35 +42,7 @@ int Count(const std::vector<std::string>& names, const std::string& name) {
   return static_cast<int>(std::count(names.begin(), names.end(), name));
 }
 
-class ClientTest : public ::testing::Test {
- protected:
-  static void SetUpTestSuite() {
-    const int port = test::FreeTcpPort();
-    simulator_ = std::make_unique<Simulator>(zenoh::Config::from_str(test::ListenerConfig(port)));
-    connector_ = std::make_unique<test::TempFile>(test::ConnectorConfig(port));
-    env_ = std::make_unique<test::ScopedEnv>("ZENOH_CONFIG", connector_->path());
-  }
-  static void TearDownTestSuite() {
-    env_.reset();
-    connector_.reset();
-    simulator_.reset();
-  }
-
-  // A robot of its own for every test.
-  sim::RobotHost& Host(vyr::ProductModel model = vyr::ProductModel::Olvar_L) {
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    serial_ = "Olvar-L-" + std::string(info->name());
-    return simulator_->AddRobot(model, serial_);
-  }
-  void TearDown() override {
-    if (!serial_.empty()) simulator_->RemoveRobot(serial_);
-  }
-
-  static inline std::unique_ptr<Simulator> simulator_;
-  static inline std::unique_ptr<test::TempFile> connector_;
-  static inline std::unique_ptr<test::ScopedEnv> env_;
-  std::string serial_;
-};
+class ClientTest : public test::SimulatorSuite {};
 
 TEST_F(ClientTest, ConnectsPublishesTheHeartbeatAndFollowsTheStates) {
   auto& host = Host();

@@ -8,6 +8,7 @@
 #include <optional>
 #include <thread>
 
+#include "eventually.hpp"
 #include "korvo/vyr/name_tables.hpp"
 #include "loopback.hpp"
 #include "middleware/publisher.hpp"
@@ -22,6 +23,7 @@ namespace korvo::sim {
 namespace {
 
 using namespace std::chrono_literals;
+using test::Eventually;
 using vyr::JointGroup;
 using vyr::Mode;
 using vyr::ProductModel;
@@ -29,16 +31,6 @@ namespace vyr_msg = zenoh_msgs::vyr_msg;
 namespace qel_msg = zenoh_msgs::qel_msg;
 using VyrRpc = zenoh_mdw::RpcClient<vyr_msg::RPCRequest, vyr_msg::RPCReply>;
 using QelRpc = zenoh_mdw::RpcClient<qel_msg::RPCRequest, qel_msg::RPCReply>;
-
-template <typename Predicate>
-bool Eventually(Predicate done, std::chrono::milliseconds limit = 10s) {
-  const auto deadline = std::chrono::steady_clock::now() + limit;
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(5ms);
-  }
-  return true;
-}
 
 // Keeps the latest message of one stream.
 template <typename Message>

@@ -9,24 +9,13 @@
 
 #include "korvo/vyr/name_tables.hpp"
 #include "korvo/vyr/robot.hpp"
-#include "loopback.hpp"
-#include "sim/simulator.hpp"
+#include "sim_suite.hpp"
 
 namespace korvo::vyr {
 namespace {
 
 using namespace std::chrono_literals;
-using sim::Simulator;
-
-template <typename Predicate>
-bool Eventually(Predicate done, std::chrono::milliseconds limit = 10s) {
-  const auto deadline = std::chrono::steady_clock::now() + limit;
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(5ms);
-  }
-  return true;
-}
+using test::Eventually;
 
 // The operation codes of the VYR requests a robot received, in order.
 std::vector<int> OpCodes(const sim::RobotHost& host) {
@@ -35,39 +24,7 @@ std::vector<int> OpCodes(const sim::RobotHost& host) {
   return codes;
 }
 
-class RobotApiTest : public ::testing::Test {
- protected:
-  static void SetUpTestSuite() {
-    const int port = test::FreeTcpPort();
-    simulator_ = std::make_unique<Simulator>(zenoh::Config::from_str(test::ListenerConfig(port)));
-    connector_ = std::make_unique<test::TempFile>(test::ConnectorConfig(port));
-    env_ = std::make_unique<test::ScopedEnv>("ZENOH_CONFIG", connector_->path());
-  }
-  static void TearDownTestSuite() {
-    env_.reset();
-    connector_.reset();
-    simulator_.reset();
-  }
-
-  // A robot of its own for every test; its serial number begins with its model's name.
-  sim::RobotHost& Host(ProductModel model = ProductModel::Olvar_L, unsigned ext_axes = 0) {
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    std::string name = info->name();
-    for (auto& c : name) {
-      if (c == '/' || c == '_') c = 'x';
-    }
-    serial_ = kProductModelNames.at(model) + "-" + name;
-    return simulator_->AddRobot(model, serial_, ext_axes);
-  }
-  void TearDown() override {
-    if (!serial_.empty()) simulator_->RemoveRobot(serial_);
-  }
-
-  static inline std::unique_ptr<Simulator> simulator_;
-  static inline std::unique_ptr<test::TempFile> connector_;
-  static inline std::unique_ptr<test::ScopedEnv> env_;
-  std::string serial_;
-};
+class RobotApiTest : public test::SimulatorSuite {};
 
 struct ModelCase {
   ProductModel model;

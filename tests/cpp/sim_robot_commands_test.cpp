@@ -9,51 +9,22 @@
 
 #include "korvo/vyr/name_tables.hpp"
 #include "korvo/vyr/robot.hpp"
-#include "loopback.hpp"
-#include "sim/simulator.hpp"
+#include "sim_suite.hpp"
 
 namespace korvo::vyr {
 namespace {
 
 using namespace std::chrono_literals;
-using sim::Simulator;
+using test::Eventually;
 namespace vyr_msg = zenoh_msgs::vyr_msg;
-
-template <typename Predicate>
-bool Eventually(Predicate done, std::chrono::milliseconds limit = 10s) {
-  const auto deadline = std::chrono::steady_clock::now() + limit;
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(2ms);
-  }
-  return true;
-}
 
 std::vector<double> Values(std::size_t n, double v) { return std::vector<double>(n, v); }
 
-class CommandsTest : public ::testing::Test {
+class CommandsTest : public test::SimulatorSuite {
  protected:
-  static void SetUpTestSuite() {
-    const int port = test::FreeTcpPort();
-    simulator_ = std::make_unique<Simulator>(zenoh::Config::from_str(test::ListenerConfig(port)));
-    connector_ = std::make_unique<test::TempFile>(test::ConnectorConfig(port));
-    env_ = std::make_unique<test::ScopedEnv>("ZENOH_CONFIG", connector_->path());
-  }
-  static void TearDownTestSuite() {
-    env_.reset();
-    connector_.reset();
-    simulator_.reset();
-  }
-
   // A ready two-arm robot with one external axis, of its own for every test, in `mode`.
   Robot& Start(Mode mode) {
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    std::string name = info->name();
-    for (auto& c : name) {
-      if (c == '/' || c == '_') c = 'x';
-    }
-    serial_ = "Olvar-LL-" + name;
-    host_ = &simulator_->AddRobot(ProductModel::Olvar_LL, serial_, 1);
+    host_ = &Host(ProductModel::Olvar_LL, 1);
     host_->robot().MakeReady();
     robot_ = std::make_unique<Robot>(serial_, false);
     EXPECT_TRUE(Eventually([&] { return robot_->operational(); }));
@@ -64,7 +35,7 @@ class CommandsTest : public ::testing::Test {
   }
   void TearDown() override {
     robot_.reset();
-    if (!serial_.empty()) simulator_->RemoveRobot(serial_);
+    SimulatorSuite::TearDown();
   }
 
   // The commands the robot received, once it has `n` of them.
@@ -73,10 +44,6 @@ class CommandsTest : public ::testing::Test {
     return host_->commands();
   }
 
-  static inline std::unique_ptr<Simulator> simulator_;
-  static inline std::unique_ptr<test::TempFile> connector_;
-  static inline std::unique_ptr<test::ScopedEnv> env_;
-  std::string serial_;
   sim::RobotHost* host_ = nullptr;
   std::unique_ptr<Robot> robot_;
 };
