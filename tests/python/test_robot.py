@@ -189,14 +189,66 @@ METHODS = [
         "Non-blocking",
     ),
     ("ServoOn", "(self: korvovyr.Robot) -> None", "Blocking"),
+    (
+        "Home",
+        "(self: korvovyr.Robot, groups: list[korvovyr.JointGroup] = []) -> None",
+        "Blocking",
+    ),
     ("Brake", "(self: korvovyr.Robot, engage: bool) -> None", "Blocking"),
     ("SwitchMode", "(self: korvovyr.Robot, mode: korvovyr.Mode) -> None", "Blocking"),
     ("Stop", "(self: korvovyr.Robot) -> None", "Blocking"),
     ("ClearFault", "(self: korvovyr.Robot, timeout_sec: int = 30) -> bool", "Blocking"),
     (
+        "SetVelocityScale",
+        "(self: korvovyr.Robot, velocity_scale: int) -> None",
+        "Blocking",
+    ),
+    # One overloaded method: its documentation opens with the index overload.
+    (
+        "ExecutePlan",
+        "(*args, **kwargs)\nOverloaded function.\n\n1. ExecutePlan(self: korvovyr.Robot, "
+        "index: int, continue_exec: bool = False, block_until_started: bool = True) -> None",
+        "Blocking",
+    ),
+    ("PausePlan", "(self: korvovyr.Robot, toggle: bool) -> None", "Blocking"),
+    ("StopPlan", "(self: korvovyr.Robot) -> None", "Blocking"),
+    ("plan_list", "(self: korvovyr.Robot) -> list[str]", "Blocking"),
+    ("plan_info", "(self: korvovyr.Robot) -> korvovyr.PlanInfo", "Blocking"),
+    (
+        "SetGlobalVariables",
+        "(self: korvovyr.Robot, global_vars: dict[str, Union[int, float, str, korvovyr.JPos, "
+        "korvovyr.Coord, list[int], list[float], list[str], list[korvovyr.JPos], "
+        "list[korvovyr.Coord]]]) -> None",
+        "Blocking",
+    ),
+    (
+        "global_variables",
+        "(self: korvovyr.Robot) -> dict[str, Union[int, float, str, korvovyr.JPos, "
+        "korvovyr.Coord, list[int], list[float], list[str], list[korvovyr.JPos], "
+        "list[korvovyr.Coord]]]",
+        "Blocking",
+    ),
+    (
         "SetTimelinessFailureLimit",
         "(self: korvovyr.Robot, percentage: float = 2.0) -> None",
         "Non-blocking",
+    ),
+    (
+        "SetBreakpointMode",
+        "(self: korvovyr.Robot, is_enabled: bool) -> None",
+        "Blocking",
+    ),
+    ("StepBreakpoint", "(self: korvovyr.Robot) -> None", "Blocking"),
+    (
+        "ExecutePrimitive",
+        "(self: korvovyr.Robot, primitive_args: dict[korvovyr.JointGroup, "
+        "korvovyr.PrimitiveArgs], block_until_started: bool = True) -> None",
+        "Blocking",
+    ),
+    (
+        "primitive_states",
+        "(self: korvovyr.Robot) -> dict[korvovyr.JointGroup, korvovyr.PrimitiveStates]",
+        "Blocking",
     ),
     (
         "StreamJointTorque",
@@ -214,6 +266,21 @@ METHODS = [
         "Non-blocking",
     ),
     (
+        "SetJointImpedance",
+        "(self: korvovyr.Robot, group: korvovyr.JointGroup, K_q: list[float], Z_q: list[float] = []) -> None",
+        "Blocking",
+    ),
+    (
+        "SetMaxContactTorque",
+        "(self: korvovyr.Robot, group: korvovyr.JointGroup, max_torques: list[float]) -> None",
+        "Blocking",
+    ),
+    (
+        "SetJointInertiaScale",
+        "(self: korvovyr.Robot, group: korvovyr.JointGroup, inertia_scales: list[float]) -> None",
+        "Blocking",
+    ),
+    (
         "StreamCartesianMotionForce",
         "(self: korvovyr.Robot, cmds: dict[korvovyr.JointGroup, korvovyr.RtCartesianCmd]) -> None",
         "Non-blocking",
@@ -226,6 +293,56 @@ METHODS = [
     (
         "SendCartesianMotionForceMultiWaypoint",
         "(self: korvovyr.Robot, cmds: dict[korvovyr.JointGroup, korvovyr.NrtCartesianMultiWaypointCmd]) -> None",
+        "Non-blocking",
+    ),
+    (
+        "SetCartesianImpedance",
+        "(self: korvovyr.Robot, group: korvovyr.JointGroup, K_x: Annotated[list[float], FixedSize(6)], Z_x: Annotated[list[float], FixedSize(6)] = [0.7, 0.7, 0.7, 0.7, 0.7, 0.7]) -> None",
+        "Blocking",
+    ),
+    (
+        "SetMaxContactWrench",
+        "(self: korvovyr.Robot, group: korvovyr.JointGroup, max_wrench: Annotated[list[float], FixedSize(6)]) -> None",
+        "Blocking",
+    ),
+    (
+        "SetNullSpacePosture",
+        "(self: korvovyr.Robot, group: korvovyr.JointGroup, ref_positions: list[float]) -> None",
+        "Blocking",
+    ),
+    (
+        "SetNullSpaceObjectives",
+        "(self: korvovyr.Robot, group: korvovyr.JointGroup, linear_manipulability: float = 0.0, angular_manipulability: float = 0.0, ref_positions_tracking: float = 0.5) -> None",
+        "Blocking",
+    ),
+    (
+        "SetForceControlAxis",
+        "(self: korvovyr.Robot, group: korvovyr.JointGroup, enabled_axes: Annotated[list[bool], FixedSize(6)], max_linear_vel: Annotated[list[float], FixedSize(3)] = [1.0, 1.0, 1.0]) -> None",
+        "Blocking",
+    ),
+    (
+        "SetForceControlFrame",
+        "(self: korvovyr.Robot, group: korvovyr.JointGroup, root_coord: korvovyr.CoordType, T_in_root: Annotated[list[float], FixedSize(7)] = [0.0, 0.0, 0.0, 1.0, 0.0, 0.0, 0.0]) -> None",
+        "Blocking",
+    ),
+    (
+        "SetPassiveForceControl",
+        "(self: korvovyr.Robot, group: korvovyr.JointGroup, is_enabled: bool) -> None",
+        "Blocking",
+    ),
+    (
+        "SetDigitalOutputs",
+        "(self: korvovyr.Robot, digital_outputs: dict[int, bool]) -> None",
+        "Blocking",
+    ),
+    (
+        "digital_inputs",
+        "(self: korvovyr.Robot) -> Annotated[list[bool], FixedSize(20)]",
+        "Non-blocking",
+    ),
+    (
+        "digital_outputs",
+        "(self: korvovyr.Robot) -> Annotated[list[bool], FixedSize(20)]",
         "Non-blocking",
     ),
 ]
