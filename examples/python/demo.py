@@ -54,10 +54,23 @@ def main() -> None:
             )
     print("Operational status:", kv.kOpStatusNames[robot.operational_status()])
 
-    for mode in (kv.Mode.NRT_JOINT_POSITION, kv.Mode.RT_JOINT_TORQUE):
-        robot.SwitchMode(mode)
-        wait_until(lambda: robot.mode() == mode, 2.0)
-        print("Control mode:", kv.kModeNames[robot.mode()])
+    # A discrete joint target, reached by the robot's own motion generator.
+    robot.SwitchMode(kv.Mode.NRT_JOINT_POSITION)
+    print("Control mode:", kv.kModeNames[robot.mode()])
+    arm = next(iter(info.single_arm_groups))
+    start = robot.states()[arm].q
+    target = [q + 0.2 for q in start]
+    n = len(target)
+    robot.SendJointPosition({arm: kv.NrtJointPositionCmd(target, [0.0] * n, [0.5] * n, [2.0] * n)})
+    reached = wait_until(
+        lambda: max(abs(a - b) for a, b in zip(robot.states()[arm].q, target)) < 1e-3, 10.0
+    )
+    print(f"  moved {kv.kJointGroupNames[arm]} by 0.2 rad per joint: "
+          + ("reached" if reached else "not reached")
+          + " -> q = " + " ".join(f"{v:+.3f}" for v in robot.states()[arm].q))
+
+    robot.SwitchMode(kv.Mode.RT_JOINT_TORQUE)
+    print("Control mode:", kv.kModeNames[robot.mode()])
     robot.Stop()
     print(
         "Control mode:",
