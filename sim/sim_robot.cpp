@@ -897,7 +897,7 @@ qel_msg::AllBasicStreamData SimRobot::BasicStreamData() const {
   m.system_state = system_;
   m.safety_state = safety_;
   m.estop_released = estop_released_;
-  m.enabling_device_on = false;
+  m.enabling_device_on = enabling_device_on_;
   m.safety_inputs = safety_inputs_;
   m.digital_inputs = digital_inputs_;
   m.digital_outputs = digital_outputs_;
@@ -1055,6 +1055,16 @@ void SimRobot::CorruptPrimitiveStates(int count) {
 void SimRobot::EmitEvent(const EventLog& event) {
   std::lock_guard lock(mutex_);
   events_.push_back(event);
+}
+
+void SimRobot::SetDigitalInputs(const std::array<bool, 20>& inputs) {
+  std::lock_guard lock(mutex_);
+  digital_inputs_ = inputs;
+}
+
+void SimRobot::SetEnablingDevice(bool on) {
+  std::lock_guard lock(mutex_);
+  enabling_device_on_ = on;
 }
 
 void SimRobot::SetPlans(const std::vector<std::string>& plans) {

@@ -64,6 +64,9 @@ class SimRobot {
   void CorruptPrimitiveStates(int count);
   void EmitEvent(const zenoh_msgs::qel_msg::EventLog& event);
   void SetPlans(const std::vector<std::string>& plans);
+  // What the robot's digital input ports and its 3-position enabling device read.
+  void SetDigitalInputs(const std::array<bool, 20>& inputs);
+  void SetEnablingDevice(bool on);
 
   // ---- inspection ----
   vyr::Mode mode() const;
@@ -152,6 +155,7 @@ class SimRobot {
   std::optional<Clock::time_point> brakes_released_at_;  // servo-on in progress
   std::array<bool, 20> digital_outputs_{};
   std::array<bool, 20> digital_inputs_{};
+  bool enabling_device_on_ = false;
   std::array<bool, 8> safety_inputs_{};
   Clock::time_point now_{};
 

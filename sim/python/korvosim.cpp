@@ -490,6 +490,18 @@ void BindRobotControls(py::class_<PyRobot>& cls) {
           },
           py::arg("plans"))
       .def(
+          "set_digital_inputs",
+          [](const PyRobot& self, const std::array<bool, 20>& inputs) {
+            self.Sim([&](SimRobot& r) { r.SetDigitalInputs(inputs); });
+          },
+          py::arg("inputs"), "Sets what the 20 digital input ports read.")
+      .def(
+          "set_enabling_device",
+          [](const PyRobot& self, bool on) {
+            self.Sim([&](SimRobot& r) { r.SetEnablingDevice(on); });
+          },
+          py::arg("on"), "Holds (True) or lets go of (False) the 3-position enabling device.")
+      .def(
           "set_reply_rule",
           [](const PyRobot& self, const std::string& server, int op_code, const std::string& action,
              int delay_ms, int count) {

@@ -165,6 +165,18 @@ INSTANTIATE_TEST_SUITE_P(
         StatusCase{12, 17, OperationalStatus::UNKNOWN, false, false, false, false},
         StatusCase{12, 2, OperationalStatus::IN_MANUAL_MODE, false, false, false, false}));
 
+TEST_F(RobotApiTest, DigitalInputsAndEnablingDeviceFollowTheRobot) {
+  auto& host = Host();
+  Robot robot(serial_, false);
+  EXPECT_FALSE(robot.enabling_device_on());
+  std::array<bool, kIOPorts> inputs{};
+  inputs[0] = inputs[17] = true;
+  host.robot().SetDigitalInputs(inputs);
+  host.robot().SetEnablingDevice(true);
+  EXPECT_TRUE(Eventually([&] { return robot.digital_inputs() == inputs; }));
+  EXPECT_TRUE(Eventually([&] { return robot.enabling_device_on(); }));
+}
+
 TEST_F(RobotApiTest, StatesAndStoppedFollowTheJoints) {
   auto& host = Host(ProductModel::Olvar_LL);
   Robot robot(serial_, false);
