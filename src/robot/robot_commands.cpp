@@ -41,6 +41,19 @@ std::string NotSingleArmOrExtAxis(const char* operation, JointGroup g) {
          "] is not an existing single-arm or external axis joint group in the connected robot";
 }
 
+// Empties a reused joint command, keeping its storage: every field not set is empty or zero.
+void Clear(JointCommand& c) {
+  c.tau_d.clear();
+  c.q_d.clear();
+  c.dq_d.clear();
+  c.ddq_d.clear();
+  c.dq_max.clear();
+  c.ddq_max.clear();
+  c.friction_comp_scale = 0.0f;
+  c.disable_gravity_comp = false;
+  c.disable_soft_limits = false;
+}
+
 // A Cartesian target's four motion limits, all positive.
 bool LimitsPositive(const NrtCartesianCmd& cmd) {
   return cmd.max_linear_vel >= kPositiveLimit && cmd.max_angular_vel >= kPositiveLimit &&
@@ -113,12 +126,8 @@ void Robot::Impl::StreamJointTorque(const std::map<JointGroup, RtJointTorqueCmd>
               " Input parameter [friction_comp_scale] is outside the valid range");
     }
     auto& out = joint_scratch_[i];
+    Clear(out);
     Narrow(cmd.tau_d, out.tau_d);
-    out.q_d.clear();
-    out.dq_d.clear();
-    out.ddq_d.clear();
-    out.dq_max.clear();
-    out.ddq_max.clear();
     out.friction_comp_scale = static_cast<float>(cmd.friction_comp_scale);
     out.disable_gravity_comp = !cmd.enable_gravity_comp;
     out.disable_soft_limits = !cmd.enable_soft_limits;
@@ -150,15 +159,11 @@ void Robot::Impl::StreamJointPosition(const std::map<JointGroup, RtJointPosition
               " Size of input vector [ddq_d] does not match joint group DoF");
     }
     auto& out = joint_scratch_[i];
+    Clear(out);
     out.tau_d.assign(n, 0.0f);
     Narrow(cmd.q_d, out.q_d);
     Narrow(cmd.dq_d, out.dq_d);
     Narrow(cmd.ddq_d, out.ddq_d);
-    out.dq_max.clear();
-    out.ddq_max.clear();
-    out.friction_comp_scale = 0.0f;
-    out.disable_gravity_comp = false;
-    out.disable_soft_limits = false;
     groups_scratch_[i++] = static_cast<std::uint16_t>(g);
   }
   client->motion_commands_pub().SetJointCommands(joint_scratch_, groups_scratch_,
@@ -229,15 +234,11 @@ void Robot::Impl::SendJointPosition(const std::map<JointGroup, NrtJointPositionC
       }
     }
     auto& out = joint_scratch_[i];
-    out.tau_d.clear();
+    Clear(out);
     Narrow(cmd.q_d, out.q_d);
     Narrow(cmd.dq_d, out.dq_d);
-    out.ddq_d.clear();
     Narrow(cmd.dq_max, out.dq_max);
     Narrow(cmd.ddq_max, out.ddq_max);
-    out.friction_comp_scale = 0.0f;
-    out.disable_gravity_comp = false;
-    out.disable_soft_limits = false;
     groups_scratch_[i++] = static_cast<std::uint16_t>(g);
   }
   client->motion_commands_pub().SetJointCommands(joint_scratch_, groups_scratch_,

@@ -42,19 +42,8 @@ constexpr char kRefused[] = "Remote procedure failed";
 
 RPCReply Accept(const RPCRequest& request) { return Server::AcceptedReply(request); }
 
-class QelDataRpcTest : public ::testing::Test {
+class QelDataRpcTest : public test::LoopbackSessionsSuite {
  protected:
-  static void SetUpTestSuite() {
-    const int port = test::FreeTcpPort();
-    robot_ = std::make_unique<zenoh::Session>(zenoh::Config::from_str(test::ListenerConfig(port)));
-    client_ =
-        std::make_shared<zenoh::Session>(zenoh::Config::from_str(test::ConnectorConfig(port)));
-  }
-  static void TearDownTestSuite() {
-    client_.reset();
-    robot_.reset();
-  }
-
   void SetUp() override {
     sn_ = test::SerialOfThisTest("Olvar-L");
     server_ = std::make_unique<Server>(*robot_, "korvo/robot/" + sn_ + "/rpc");
@@ -76,8 +65,6 @@ class QelDataRpcTest : public ::testing::Test {
     return requests.empty() ? RPCRequest{} : requests.front();
   }
 
-  static inline std::unique_ptr<zenoh::Session> robot_;
-  static inline std::shared_ptr<zenoh::Session> client_;
   std::string sn_;
   std::unique_ptr<Server> server_;
   test::LogCapture log_;

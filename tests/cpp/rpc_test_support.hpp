@@ -18,11 +18,29 @@
 #include <utility>
 #include <vector>
 
+#include "loopback.hpp"
 #include "middleware/rpc_client.hpp"
 #include "middleware/serialization.hpp"
 #include "middleware/zenoh.hpp"
 
 namespace korvo::test {
+
+// A test suite with two sessions on loopback: the robot's, which listens, and the client's.
+class LoopbackSessionsSuite : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    const int port = FreeTcpPort();
+    robot_ = std::make_unique<zenoh::Session>(zenoh::Config::from_str(ListenerConfig(port)));
+    client_ = std::make_shared<zenoh::Session>(zenoh::Config::from_str(ConnectorConfig(port)));
+  }
+  static void TearDownTestSuite() {
+    client_.reset();
+    robot_.reset();
+  }
+
+  static inline std::unique_ptr<zenoh::Session> robot_;
+  static inline std::shared_ptr<zenoh::Session> client_;
+};
 
 using Bytes = std::vector<std::uint8_t>;
 
