@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
-# Starts korvo-sim on loopback, runs the Python demo against it, and stops the simulator.
+# Starts korvo-sim on loopback, runs a Python example against it (the demo unless another is
+# named: examples/run_demo.sh examples/python/gripper.py), and stops the simulator.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 VENV=.venv
 DEMO=build/demo
+EXAMPLE=${1:-examples/python/demo.py}
 mkdir -p "$DEMO"
 
 port=$("$VENV/bin/python" -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
@@ -16,4 +18,4 @@ serial=Olvar-L-000001
 sim=$!
 trap 'kill -INT $sim 2>/dev/null; wait $sim 2>/dev/null || true' EXIT
 
-ZENOH_CONFIG="$DEMO/client.json5" KORVO_DEMO_SERIAL="$serial" "$VENV/bin/python" examples/python/demo.py
+ZENOH_CONFIG="$DEMO/client.json5" KORVO_DEMO_SERIAL="$serial" "$VENV/bin/python" "$EXAMPLE"

@@ -46,4 +46,8 @@ void BindRobot(py::module_& m);
 const vyr::Robot& LiveRobot(const vyr::Robot& robot);
 vyr::Robot& LiveRobot(vyr::Robot& robot);
 
+// The auxiliary interface classes, released at interpreter exit like Robot.
+void BindDevice(py::module_& m);
+void BindGripper(py::module_& m);
+
 }  // namespace korvo::vyr_py

@@ -35,8 +35,10 @@ void RegisterModule(py::module_& m) {
   //    PrimitiveStates and the motion command records.
   BindStatesAndCommands(m);
   // 9. Class Device, then class FileIO.
+  BindDevice(m);
   // 10. GripperParams and GripperStates, then class Gripper, then class Maintenance.
   BindGripperRecords(m);
+  BindGripper(m);
   // 11. Mode and kModeNames: exported last of all enums, so it owns the module-level UNKNOWN.
   BindMode(m);
   // 12. IKParams and IKResult, then class Model (with its NumPy gravity_vector default).

@@ -1,25 +1,11 @@
-// The main interface class Robot.
-//
-// Interpreter exit: a Robot owns a share of the process-wide zenoh session and the client's
-// threads, and zenoh must not be called once its runtime is torn down at process exit. A Robot
-// that a script still references when it ends (a module-level global, one kept by a daemon
-// thread or a reference cycle) would otherwise be destroyed late in finalization, or never. The
-// module therefore keeps weak references to the Robots it creates, and an atexit hook destroys
-// those still alive while the interpreter is fully up. Their Python objects remain; pybind11
-// hands a method of such an object a pointer to fresh, unconstructed storage instead of the
-// destroyed Robot, so every operation checks its Robot first and raises RuntimeError for a
-// released one instead of touching that storage.
-#include <algorithm>
-#include <atomic>
+// The main interface class Robot. Robots still referenced when the interpreter exits are
+// released by an atexit hook (live_objects.hpp).
 #include <memory>
-#include <mutex>
-#include <stdexcept>
 #include <string>
-#include <utility>
-#include <vector>
 
 #include "bind_data.hpp"
 #include "korvo/vyr/robot.hpp"
+#include "live_objects.hpp"
 #include "robot_method.hpp"
 
 namespace korvo::vyr_py {
@@ -28,76 +14,8 @@ using vyr::Robot;
 
 namespace {
 
-// The Robots this module created, for the atexit hook and the check of every operation.
-class LiveRobots {
- public:
-  static LiveRobots& Get() {
-    static LiveRobots registry;
-    return registry;
-  }
-
-  void Add(const std::shared_ptr<Robot>& robot) {
-    std::lock_guard lock(mutex_);
-    std::erase_if(robots_, [](const auto& entry) { return entry.second.expired(); });
-    robots_.emplace_back(robot.get(), robot);
-  }
-
-  // Until the atexit hook has run, every Robot a Python object hands over is alive; afterwards
-  // only those created since are.
-  bool Alive(const Robot* robot) {
-    if (!released_.load()) return true;
-    std::lock_guard lock(mutex_);
-    return std::any_of(robots_.begin(), robots_.end(), [robot](const auto& entry) {
-      return entry.first == robot && !entry.second.expired();
-    });
-  }
-
-  // The Robots still alive, which the registry forgets; from now on Alive() looks them up. The
-  // pointers stay valid as long as their Python objects hold them.
-  std::vector<const Robot*> TakeAll() {
-    released_.store(true);
-    std::vector<std::pair<const Robot*, std::weak_ptr<Robot>>> robots;
-    {
-      std::lock_guard lock(mutex_);
-      robots.swap(robots_);
-    }
-    std::vector<const Robot*> alive;
-    for (const auto& [robot, weak] : robots) {
-      if (!weak.expired()) alive.push_back(robot);
-    }
-    return alive;
-  }
-
- private:
-  std::mutex mutex_;
-  std::vector<std::pair<const Robot*, std::weak_ptr<Robot>>> robots_;
-  std::atomic<bool> released_{false};
-};
-
-// Destroys the C++ Robot of every korvovyr.Robot still alive: the holder of its Python object is
-// destroyed as pybind11 does when the object is deallocated, and the instance is unregistered, so
-// that the later deallocation of the Python object finds nothing left to destroy.
-void ReleaseLiveRobots() {
-  const py::detail::type_info* type = py::detail::get_type_info(typeid(Robot));
-  if (type == nullptr) return;
-  for (const Robot* robot : LiveRobots::Get().TakeAll()) {
-    const py::handle object = py::detail::get_object_handle(robot, type);
-    if (!object) continue;
-    auto* instance = reinterpret_cast<py::detail::instance*>(object.ptr());
-    auto holder = instance->get_value_and_holder(type, /*throw_if_missing=*/false);
-    if (!holder || !holder.holder_constructed()) continue;
-    if (holder.instance_registered()) {
-      py::detail::deregister_instance(instance, holder.value_ptr(), type);
-      holder.set_instance_registered(false);
-    }
-    type->dealloc(holder);  // destroys the Robot; the value pointer becomes null
-  }
-}
-
 std::shared_ptr<Robot> MakeRobot(const std::string& robot_sn, bool verbose, bool lite) {
-  auto robot = std::make_shared<Robot>(robot_sn, verbose, lite);
-  LiveRobots::Get().Add(robot);
-  return robot;
+  return MakeLive<Robot>(robot_sn, verbose, lite);
 }
 
 constexpr const char* kConstructorDoc =
@@ -401,17 +319,9 @@ void BindMethods(py::class_<Robot, std::shared_ptr<Robot>>& cls) {
 
 }  // namespace
 
-const Robot& LiveRobot(const Robot& robot) {
-  if (!LiveRobots::Get().Alive(&robot)) {
-    throw std::runtime_error("[korvo::vyr::Robot] Robot was released at interpreter exit");
-  }
-  return robot;
-}
+const Robot& LiveRobot(const Robot& robot) { return Live(robot, "Robot"); }
 
-Robot& LiveRobot(Robot& robot) {
-  LiveRobot(static_cast<const Robot&>(robot));
-  return robot;
-}
+Robot& LiveRobot(Robot& robot) { return Live(robot, "Robot"); }
 
 void BindRobot(py::module_& m) {
   RobotClass cls(m, "Robot",
@@ -422,7 +332,7 @@ void BindRobot(py::module_& m) {
   BindMethods(cls);
   cls.def("__repr__", [](const Robot*) { return "<korvovyr.Robot>"; });
 
-  py::module_::import("atexit").attr("register")(py::cpp_function(&ReleaseLiveRobots));
+  ReleaseAtExit<Robot>();
 }
 
 }  // namespace korvo::vyr_py

@@ -14,16 +14,15 @@
 #include "client/operation_args.hpp"
 #include "korvo/vyr/constants.hpp"
 #include "korvo/vyr/data.hpp"
+#include "korvo/vyr/device.hpp"
 #include "korvo/vyr/enums.hpp"
 #include "middleware/rpc_client.hpp"
 #include "msgs/vyr_msg.hpp"
 
 namespace korvo::vyr_impl {
 
-// A device parameter as the robot reports it; booleans arrive as the integers 1 and 0. The
-// alternative order is fixed: int, double, string, doubles, strings.
-using DeviceParamValue =
-    std::variant<int, double, std::string, std::vector<double>, std::vector<std::string>>;
+// A device parameter as the robot reports it; booleans arrive as the integers 1 and 0.
+using vyr::DeviceParamValue;
 
 // Every operation returns 100000 on success and 300000 on any failure and logs why it failed; none
 // throws for a transport or server failure. A call that gets no reply is sent again, up to three

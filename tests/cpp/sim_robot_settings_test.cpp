@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "korvo/vyr/robot.hpp"
+#include "outcome.hpp"
 #include "sim_suite.hpp"
 
 namespace korvo::vyr {
@@ -45,37 +46,12 @@ const std::vector<Mode> kJointImpedance = {Mode::RT_JOINT_IMPEDANCE, Mode::NRT_J
 const std::vector<Mode> kCartesian = {Mode::RT_CARTESIAN_MOTION_FORCE,
                                       Mode::NRT_CARTESIAN_MOTION_FORCE, Mode::NRT_SUPER_PRIMITIVE};
 
-// How a call ended: accepted, or an exception of one exact kind with its message.
-struct Outcome {
-  enum Kind { kAccepted, kInvalidArgument, kLogicError, kRuntimeError, kOther } kind = kAccepted;
-  std::string message;
-  bool operator==(const Outcome&) const = default;
-};
-
-void PrintTo(const Outcome& o, std::ostream* os) {
-  static const char* const kKinds[] = {"accepted", "invalid_argument", "logic_error",
-                                       "runtime_error", "other"};
-  *os << kKinds[o.kind];
-  if (!o.message.empty()) *os << " \"" << o.message << "\"";
-}
-
-Outcome Accepted() { return {}; }
-Outcome Invalid(std::string m) { return {Outcome::kInvalidArgument, std::move(m)}; }
-Outcome Logic(std::string m) { return {Outcome::kLogicError, std::move(m)}; }
-Outcome Runtime(std::string m) { return {Outcome::kRuntimeError, std::move(m)}; }
-
-Outcome OutcomeOf(const std::function<void()>& call) {
-  try {
-    call();
-    return Accepted();
-  } catch (const std::exception& e) {
-    const auto& type = typeid(e);
-    if (type == typeid(std::invalid_argument)) return Invalid(e.what());
-    if (type == typeid(std::logic_error)) return Logic(e.what());
-    if (type == typeid(std::runtime_error)) return Runtime(e.what());
-    return {Outcome::kOther, e.what()};
-  }
-}
+using test::Accepted;
+using test::Invalid;
+using test::Logic;
+using test::Outcome;
+using test::OutcomeOf;
+using test::Runtime;
 
 std::string Prefix(const std::string& operation) {
   return "[korvo::vyr::Robot::" + operation + "]";

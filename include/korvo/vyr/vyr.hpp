@@ -3,6 +3,8 @@
 
 #include "korvo/vyr/constants.hpp"
 #include "korvo/vyr/data.hpp"
+#include "korvo/vyr/device.hpp"
 #include "korvo/vyr/enums.hpp"
+#include "korvo/vyr/gripper.hpp"
 #include "korvo/vyr/name_tables.hpp"
 #include "korvo/vyr/robot.hpp"
