@@ -164,16 +164,17 @@ void RobotHost::Serve(Server server, zenoh::Query& query, Reply (SimRobot::*hand
     records.push_back(Received<Request>{std::chrono::system_clock::now(), request});
   }
   const auto rule = TakeRule(server, request.op_code).value_or(ReplyRule{});
-  if (rule.action == ReplyAction::kDrop) {
-    delayed_.Add(Clock::now() + kDropHold, std::move(query), std::nullopt);
-    return;
-  }
   Reply reply;
   if (rule.action == ReplyAction::kRefuse) {
     reply.op_code = request.op_code;
     reply.success = false;
   } else {
     reply = ((*robot_).*handle)(request);
+  }
+  if (rule.action == ReplyAction::kDrop) {
+    // The robot carried the operation out; only its answer is lost.
+    delayed_.Add(Clock::now() + kDropHold, std::move(query), std::nullopt);
+    return;
   }
   if (rule.action == ReplyAction::kWrongOpCode) {
     reply.op_code = static_cast<std::uint16_t>(request.op_code + 1);

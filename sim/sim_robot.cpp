@@ -93,7 +93,7 @@ std::optional<std::string> Argument(const std::string& arguments, const std::str
 }  // namespace
 
 SimRobot::SimRobot(std::string serial, RobotModel model)
-    : serial_(std::move(serial)), model_(std::move(model)) {
+    : serial_(std::move(serial)), model_(std::move(model)), devices_(model_.arms()) {
   const unsigned n = model_.full_dof();
   for (const auto& j : model_.joints()) {
     q_min_.push_back(j.q_min);
@@ -253,6 +253,15 @@ vyr_msg::RPCReply SimRobot::HandleVyr(const vyr_msg::RPCRequest& request) {
     case 28:
       ok = mode_ == Mode::NRT_PLAN_EXECUTION;
       if (ok && plan_) plan_->waiting_for_step = false;
+      break;
+    case 40:
+    case 41:
+    case 42:
+    case 43:
+    case 44:
+    case 45:
+    case 46:
+      ok = devices_.Handle(request, reply);
       break;
     case 70:
     case 71:
@@ -787,6 +796,8 @@ void SimRobot::Step(Clock::time_point now) {
   if (!Operational() && mode_ != Mode::IDLE) EnterIdle("Robot not operational");
   StepTasks(now);
   if (dt > 0.0 && dt < 0.1) StepJoints(dt);
+  // The fingers catch up after a stalled cycle, but never jump further than 0.1 s would take.
+  if (dt > 0.0) devices_.Step(std::min(dt, 0.1));
 }
 
 bool SimRobot::AtTarget() const {
@@ -888,6 +899,7 @@ vyr_msg::RealtimeStates SimRobot::RealtimeStates() const {
                                             [](const auto& p) { return !p.second.reached; });
   m.timeliness_failure_count = timeliness_failures_;
   m.mode = static_cast<std::uint16_t>(mode_);
+  m.gripper_states = devices_.GripperStates();
   return m;
 }
 
@@ -1072,6 +1084,26 @@ void SimRobot::SetPlans(const std::vector<std::string>& plans) {
   plans_ = plans;
 }
 
+void SimRobot::SetDeviceParams(const std::string& device, DeviceParams params) {
+  std::lock_guard lock(mutex_);
+  devices_.SetParams(device, std::move(params));
+}
+
+void SimRobot::SetObjectWidth(const std::string& gripper, std::optional<double> width) {
+  std::lock_guard lock(mutex_);
+  devices_.SetObjectWidth(gripper, width);
+}
+
+void SimRobot::SetDeviceConnected(const std::string& device, bool connected) {
+  std::lock_guard lock(mutex_);
+  devices_.SetConnected(device, connected);
+}
+
+void SimRobot::AddDevice(const std::string& name, DeviceParams params) {
+  std::lock_guard lock(mutex_);
+  devices_.AddDevice(name, std::move(params));
+}
+
 // ---- inspection ---------------------------------------------------------------------------------
 
 Mode SimRobot::mode() const {
@@ -1114,6 +1146,31 @@ std::map<std::pair<std::uint16_t, std::uint16_t>, vyr_msg::RPCRequest> SimRobot:
 std::optional<std::string> SimRobot::global_variable(const std::string& name) const {
   std::lock_guard lock(mutex_);
   return globals_.Value(name);
+}
+
+std::vector<std::string> SimRobot::devices() const {
+  std::lock_guard lock(mutex_);
+  return devices_.names();
+}
+bool SimRobot::device_enabled(const std::string& device) const {
+  std::lock_guard lock(mutex_);
+  return devices_.enabled(device);
+}
+bool SimRobot::device_connected(const std::string& device) const {
+  std::lock_guard lock(mutex_);
+  return devices_.connected(device);
+}
+std::map<std::uint16_t, std::string> SimRobot::gripper_map() const {
+  std::lock_guard lock(mutex_);
+  return devices_.gripper_map();
+}
+GripperState SimRobot::gripper_state(const std::string& gripper) const {
+  std::lock_guard lock(mutex_);
+  return devices_.gripper_state(gripper);
+}
+std::vector<std::vector<DeviceCommand>> SimRobot::device_commands(const std::string& device) const {
+  std::lock_guard lock(mutex_);
+  return devices_.applied_commands(device);
 }
 
 }  // namespace korvo::sim

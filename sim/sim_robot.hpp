@@ -17,7 +17,10 @@
 #include "korvo/vyr/enums.hpp"
 #include "msgs/qel_msg.hpp"
 #include "msgs/vyr_msg.hpp"
+#include "sim/device_records.hpp"
+#include "sim/devices.hpp"
 #include "sim/global_variables.hpp"
+#include "sim/gripper_model.hpp"
 #include "sim/robot_model.hpp"
 #include "sim/sim_types.hpp"
 
@@ -67,6 +70,16 @@ class SimRobot {
   // What the robot's digital input ports and its 3-position enabling device read.
   void SetDigitalInputs(const std::array<bool, 20>& inputs);
   void SetEnablingDevice(bool on);
+  // Peripheral devices: std::invalid_argument for an unknown device name.
+  // Replaces the parameters a device reports (a gripper's physical ranges stay).
+  void SetDeviceParams(const std::string& device, DeviceParams params);
+  // An object of `width` [m] between a gripper's fingers, or none; std::invalid_argument also for
+  // a device that is no gripper or a negative or non-finite width.
+  void SetObjectWidth(const std::string& gripper, std::optional<double> width);
+  void SetDeviceConnected(const std::string& device, bool connected);
+  // A device that accepts every well-formed command; std::invalid_argument for a name that is
+  // taken, empty or too long.
+  void AddDevice(const std::string& name, DeviceParams params);
 
   // ---- inspection ----
   vyr::Mode mode() const;
@@ -82,6 +95,14 @@ class SimRobot {
   std::map<std::pair<std::uint16_t, std::uint16_t>, zenoh_msgs::vyr_msg::RPCRequest> settings()
       const;
   std::optional<std::string> global_variable(const std::string& name) const;
+  // Devices in the robot's order, and what they hold; std::invalid_argument for an unknown name.
+  std::vector<std::string> devices() const;
+  bool device_enabled(const std::string& device) const;
+  bool device_connected(const std::string& device) const;
+  std::map<std::uint16_t, std::string> gripper_map() const;  // group -> gripper
+  GripperState gripper_state(const std::string& gripper) const;
+  // The command lists a device accepted, oldest first.
+  std::vector<std::vector<DeviceCommand>> device_commands(const std::string& device) const;
 
  private:
   // A running plan: it walks through postures around the home posture.
@@ -181,6 +202,7 @@ class SimRobot {
   std::vector<std::vector<double>> waypoint_queue_;
   int corrupt_primitive_states_ = 0;
   GlobalVariables globals_;
+  Devices devices_;
   std::map<std::pair<std::uint16_t, std::uint16_t>, VyrRequest> settings_;
   std::vector<zenoh_msgs::qel_msg::EventLog> events_;
   std::int32_t next_event_id_ = 1000;

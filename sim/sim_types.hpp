@@ -17,7 +17,8 @@ enum class Server { kVyr, kQel };
 enum class ReplyAction {
   kNormal,       // reply as the robot would
   kRefuse,       // reply with success false
-  kDrop,         // never reply: the query is held until the client's time-out has passed
+  kDrop,         // carry the request out but never reply: the query is held past the
+                 // client's time-out
   kDelay,        // reply after `delay`
   kCorrupt,      // reply with a payload that does not decode (one byte too many)
   kWrongOpCode,  // reply with success true but another operation code

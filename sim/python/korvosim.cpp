@@ -15,6 +15,7 @@
 #include <fstream>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <utility>
@@ -23,6 +24,7 @@
 #include "middleware/zenoh.hpp"
 #include "msgs/qel_msg.hpp"
 #include "msgs/vyr_msg.hpp"
+#include "sim/device_records.hpp"
 #include "sim/loopback.hpp"
 #include "sim/robot_host.hpp"
 #include "sim/robot_model.hpp"
@@ -185,6 +187,76 @@ T InRange(long long value, long long low, long long high, const char* what) {
                           std::to_string(high) + "], not " + std::to_string(value));
   }
   return static_cast<T>(value);
+}
+
+// ---- device parameters and commands
+// --------------------------------------------------------------
+
+// What the robot reports for a parameter given as a Python value: int or bool one int, float one
+// float, str one string, a list of ints several ints, of numbers (one a float at least) floats, of
+// strs strings, an empty list nothing at all, None a refusal (a type the robot cannot report).
+DeviceParam ParamFromPython(const std::string& name, const py::handle& value) {
+  const auto to_int = [&](const py::handle& v) {
+    return InRange<std::int32_t>(v.cast<long long>(), INT32_MIN, INT32_MAX,
+                                 ("parameter '" + name + "'").c_str());
+  };
+  if (value.is_none()) return DeviceParam::Refused();
+  if (py::isinstance<py::int_>(value)) return DeviceParam::Int(to_int(value));
+  if (py::isinstance<py::float_>(value)) {
+    return DeviceParam::Float(static_cast<float>(value.cast<double>()));
+  }
+  if (py::isinstance<py::str>(value)) return DeviceParam::Text(value.cast<std::string>());
+  if (py::isinstance<py::list>(value) || py::isinstance<py::tuple>(value)) {
+    if (py::len(value) == 0) return DeviceParam::Nothing();
+    bool strings = true, ints = true, numbers = true;
+    for (const py::handle item : value) {
+      const bool is_int = py::isinstance<py::int_>(item);
+      strings = strings && py::isinstance<py::str>(item);
+      ints = ints && is_int;
+      numbers = numbers && (is_int || py::isinstance<py::float_>(item));
+    }
+    DeviceParam param;
+    for (const py::handle item : value) {
+      if (strings) {
+        param.strings.push_back(item.cast<std::string>());
+      } else if (ints) {
+        param.ints.push_back(to_int(item));
+      } else if (numbers) {
+        param.floats.push_back(static_cast<float>(item.cast<double>()));
+      }
+    }
+    if (strings || ints || numbers) return param;
+  }
+  throw py::type_error("Parameter '" + name +
+                       "' must be an int, float, str, a list of one of them, or None");
+}
+
+DeviceParams ParamsFromPython(const py::dict& params) {
+  DeviceParams out;
+  for (const auto& [key, value] : params) {
+    if (!py::isinstance<py::str>(key)) throw py::type_error("Parameter names are strs");
+    const auto name = key.cast<std::string>();
+    out[name] = ParamFromPython(name, value);
+  }
+  return out;
+}
+
+py::dict DeviceCommandsDict(const std::vector<DeviceCommand>& commands) {
+  py::dict d;
+  for (const auto& c : commands) {
+    switch (c.type) {
+      case CommandType::kBool:
+        d[py::str(c.name)] = py::bool_(c.value != 0.0);
+        break;
+      case CommandType::kInt:
+        d[py::str(c.name)] = py::int_(static_cast<long long>(c.value));
+        break;
+      case CommandType::kDouble:
+        d[py::str(c.name)] = py::float_(c.value);
+        break;
+    }
+  }
+  return d;
 }
 
 // ---- simulator and robot handles ----------------------------------------------------------------
@@ -515,8 +587,8 @@ void BindRobotControls(py::class_<PyRobot>& cls) {
           py::arg("server"), py::arg("op_code"), py::arg("action"), py::arg("delay_ms") = 0,
           py::arg("count") = -1,
           "What `server` ('vyr' or 'qel') does with the replies to `op_code`: 'normal', "
-          "'refuse', 'drop', 'delay' (by delay_ms), 'corrupt' or 'wrong_op_code', for the next "
-          "`count` requests (negative: until cleared).")
+          "'refuse', 'drop' (carried out, never answered), 'delay' (by delay_ms), 'corrupt' or "
+          "'wrong_op_code', for the next `count` requests (negative: until cleared).")
       .def("clear_reply_rules",
            [](const PyRobot& self) { self.Host([](RobotHost& h) { h.ClearReplyRules(); }); })
       .def(
@@ -604,6 +676,98 @@ void BindRobotReadBacks(py::class_<PyRobot>& cls) {
           "Forgets the requests and commands received so far.");
 }
 
+void BindRobotDevices(py::class_<PyRobot>& cls) {
+  cls.def(
+         "set_device_params",
+         [](const PyRobot& self, const std::string& name, const py::dict& params) {
+           auto converted = ParamsFromPython(params);
+           self.Sim([&](SimRobot& r) { r.SetDeviceParams(name, std::move(converted)); });
+         },
+         py::arg("name"), py::arg("params"),
+         "Replaces what device `name` reports as its parameters: {name: value} with an int or "
+         "bool (one int), float (one float), str (one string), list of ints (several ints), list "
+         "of numbers (floats), list of strs (strings), [] (a reply with every container empty) or "
+         "None (the request is refused). A gripper's physical ranges stay as they are. ValueError "
+         "for an unknown device, TypeError for another value.")
+      .def(
+          "set_object_width",
+          [](const PyRobot& self, const std::string& name, std::optional<double> width) {
+            self.Sim([&](SimRobot& r) { r.SetObjectWidth(name, width); });
+          },
+          py::arg("name"), py::arg("width") = py::none(),
+          "Places an object `width` metres wide between the fingers of gripper `name`, or takes "
+          "it away (None). ValueError for an unknown gripper or a negative width.")
+      .def(
+          "set_device_connected",
+          [](const PyRobot& self, const std::string& name, bool connected) {
+            self.Sim([&](SimRobot& r) { r.SetDeviceConnected(name, connected); });
+          },
+          py::arg("name"), py::arg("connected") = true,
+          "Connects or disconnects device `name`; a disconnected device refuses commands.")
+      .def(
+          "add_device",
+          [](const PyRobot& self, const std::string& name, const py::dict& params) {
+            auto converted = ParamsFromPython(params);
+            self.Sim([&](SimRobot& r) { r.AddDevice(name, std::move(converted)); });
+          },
+          py::arg("name"), py::arg("params") = py::dict(),
+          "Adds a device that accepts every well-formed command, reporting `params` (as for "
+          "set_device_params). ValueError for a name that is taken, empty or too long.")
+      .def_property_readonly(
+          "devices",
+          [](const PyRobot& self) { return self.Sim([](SimRobot& r) { return r.devices(); }); },
+          "The device names in the order the robot lists them.")
+      .def(
+          "device_enabled",
+          [](const PyRobot& self, const std::string& name) {
+            return self.Sim([&](SimRobot& r) { return r.device_enabled(name); });
+          },
+          py::arg("name"))
+      .def(
+          "device_connected",
+          [](const PyRobot& self, const std::string& name) {
+            return self.Sim([&](SimRobot& r) { return r.device_connected(name); });
+          },
+          py::arg("name"))
+      .def_property_readonly(
+          "gripper_map",
+          [](const PyRobot& self) {
+            py::dict d;
+            for (const auto& [group, name] :
+                 self.Sim([](SimRobot& r) { return r.gripper_map(); })) {
+              d[py::int_(group)] = name;
+            }
+            return d;
+          },
+          "{group: gripper name} of the enabled-gripper map the robot was last sent.")
+      .def(
+          "gripper_state",
+          [](const PyRobot& self, const std::string& name) {
+            const auto s = self.Sim([&](SimRobot& r) { return r.gripper_state(name); });
+            py::dict d;
+            d["width"] = s.width;
+            d["force"] = s.force;
+            d["is_moving"] = s.is_moving;
+            d["initialized"] = s.initialized;
+            return d;
+          },
+          py::arg("name"),
+          "{'width', 'force', 'is_moving', 'initialized'} of gripper `name`'s fingers.")
+      .def(
+          "device_commands",
+          [](const PyRobot& self, const std::string& name) {
+            py::list list;
+            for (const auto& commands :
+                 self.Sim([&](SimRobot& r) { return r.device_commands(name); })) {
+              list.append(DeviceCommandsDict(commands));
+            }
+            return list;
+          },
+          py::arg("name"),
+          "The command lists device `name` accepted, oldest first, each as {command: value} "
+          "with a bool, int or float value by the command's type.");
+}
+
 void BindRobotModel(py::class_<PyRobot>& cls) {
   cls.def_property_readonly("serial", &PyRobot::serial)
       .def_property_readonly("product_name",
@@ -660,6 +824,7 @@ void RegisterModule(py::module_& m) {
   BindRobotModel(robot);
   BindRobotControls(robot);
   BindRobotReadBacks(robot);
+  BindRobotDevices(robot);
 
   m.def("close_all", &CloseAll, "Closes every simulator of this module that is still open.");
   py::module_::import("atexit").attr("register")(m.attr("close_all"));
