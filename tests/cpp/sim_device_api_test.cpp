@@ -42,11 +42,7 @@ class DeviceTest : public test::SimulatorSuite {
   }
   // The requests of operation `op_code` received since the last ClearRecords.
   std::vector<RPCRequest> Requests(std::uint16_t op_code) const {
-    std::vector<RPCRequest> out;
-    for (const auto& r : host_->vyr_requests()) {
-      if (r.request.op_code == op_code) out.push_back(r.request);
-    }
-    return out;
+    return test::VyrRequestsOf(*host_, op_code);
   }
   sim::SimRobot& sim() { return host_->robot(); }
 

@@ -68,11 +68,7 @@ class GripperTest : public test::SimulatorSuite {
     SimulatorSuite::TearDown();
   }
   std::vector<RPCRequest> Requests(std::uint16_t op_code) const {
-    std::vector<RPCRequest> out;
-    for (const auto& r : host_->vyr_requests()) {
-      if (r.request.op_code == op_code) out.push_back(r.request);
-    }
-    return out;
+    return test::VyrRequestsOf(*host_, op_code);
   }
   // The one command request sent since the last ClearRecords.
   RPCRequest LastCommand() const {

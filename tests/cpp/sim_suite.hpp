@@ -4,8 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "eventually.hpp"
 #include "korvo/vyr/name_tables.hpp"
@@ -13,6 +15,16 @@
 #include "sim/simulator.hpp"
 
 namespace korvo::test {
+
+// The VYR requests of operation `op_code` that `host` received, oldest first.
+inline std::vector<zenoh_msgs::vyr_msg::RPCRequest> VyrRequestsOf(const sim::RobotHost& host,
+                                                                  std::uint16_t op_code) {
+  std::vector<zenoh_msgs::vyr_msg::RPCRequest> found;
+  for (const auto& r : host.vyr_requests()) {
+    if (r.request.op_code == op_code) found.push_back(r.request);
+  }
+  return found;
+}
 
 class SimulatorSuite : public ::testing::Test {
  protected:

@@ -13,7 +13,6 @@ import uuid
 
 import pytest
 
-import korvosim
 import korvovyr as kv
 
 ARM_1, ARM_2 = kv.JointGroup.ARM_1, kv.JointGroup.ARM_2
@@ -48,27 +47,6 @@ def sent(sim, op_code):
 
 
 # ---- fixtures ----------------------------------------------------------------------------------
-
-
-@pytest.fixture(scope="module")
-def port():
-    return korvosim.free_port()
-
-
-@pytest.fixture(scope="module")
-def simulator(port):
-    with korvosim.Simulator(korvosim.listener_config(port)) as sim:
-        yield sim
-
-
-@pytest.fixture(scope="module")
-def zenoh_config(port, tmp_path_factory):
-    path = str(tmp_path_factory.mktemp("zenoh") / "client.json5")
-    korvosim.write_config(korvosim.connector_config(port), path)
-    with pytest.MonkeyPatch.context() as env:
-        env.setenv("ZENOH_CONFIG", path)
-        yield path
-    gc.collect()
 
 
 @pytest.fixture

@@ -72,30 +72,6 @@ def requests(sim):
 # ---- fixtures ----------------------------------------------------------------------------------
 
 
-@pytest.fixture(scope="module")
-def port():
-    return korvosim.free_port()
-
-
-@pytest.fixture(scope="module")
-def simulator(port):
-    with korvosim.Simulator(korvosim.listener_config(port)) as sim:
-        yield sim
-
-
-@pytest.fixture(scope="module")
-def zenoh_config(port, tmp_path_factory):
-    """The connector configuration, exported before any Robot of this module opens the session."""
-    path = str(tmp_path_factory.mktemp("zenoh") / "client.json5")
-    korvosim.write_config(korvosim.connector_config(port), path)
-    with pytest.MonkeyPatch.context() as env:
-        env.setenv("ZENOH_CONFIG", path)
-        yield path
-    # Release the Robots a failed test's traceback still holds, so that the shared session
-    # closes and a later module can open its own.
-    gc.collect()
-
-
 class Rig:
     """Hosts simulated robots under fresh serial numbers and connects Robots to them."""
 

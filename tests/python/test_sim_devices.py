@@ -1,8 +1,8 @@
 """korvo-sim's devices and grippers: the korvosim controls and read-backs, seen through the
 requests a client sends with the test-only middleware module over loopback.
 
-One simulator per module listens on a free port of 127.0.0.1; every test hosts its own robot
-under a fresh serial number.
+One simulator per module (conftest.py) listens on a free port of 127.0.0.1; every test hosts its
+own robot under a fresh serial number.
 """
 
 import contextlib
@@ -13,7 +13,6 @@ import uuid
 import pytest
 
 import korvo_mdw_test as mt
-import korvosim
 
 ARM_1, ARM_2 = 3, 4
 
@@ -35,24 +34,6 @@ def retry_until(attempt, what):
 
 def f32(x):
     return struct.unpack("<f", struct.pack("<f", x))[0]
-
-
-@pytest.fixture(scope="module")
-def port():
-    return korvosim.free_port()
-
-
-@pytest.fixture(scope="module")
-def simulator(port):
-    with korvosim.Simulator(korvosim.listener_config(port)) as sim:
-        yield sim
-
-
-@pytest.fixture(scope="module")
-def session(simulator, port):
-    client_session = mt.Session(korvosim.connector_config(port))
-    yield client_session
-    client_session.close()
 
 
 class Client:

@@ -60,24 +60,6 @@ def f32s(values):
 # ---- fixtures ----------------------------------------------------------------------------------
 
 
-@pytest.fixture(scope="module")
-def port():
-    return korvosim.free_port()
-
-
-@pytest.fixture(scope="module")
-def simulator(port):
-    with korvosim.Simulator(korvosim.listener_config(port)) as sim:
-        yield sim
-
-
-@pytest.fixture(scope="module")
-def session(simulator, port):
-    client_session = mt.Session(korvosim.connector_config(port))
-    yield client_session
-    client_session.close()
-
-
 @pytest.fixture
 def cleanup():
     with contextlib.ExitStack() as stack:
