@@ -50,6 +50,8 @@ void RegisterModule(py::module_& m) {
   BindSafetyLimits(m);
   // 15. ToolParams, then class Tool, then class WorkCoord.
   BindToolParams(m);
+  BindTool(m);
+  BindWorkCoord(m);
 }
 
 }  // namespace

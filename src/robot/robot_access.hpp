@@ -12,10 +12,16 @@ namespace korvo::vyr_impl {
 
 // What every auxiliary interface's Impl holds: a share of the robot's client, which keeps the
 // services alive as long as the interface exists, and the robot itself for its own operations.
+// The robot is not owned: a user may destroy the Robot handle first, so it is reached through
+// Robot(), which checks that it still exists.
 struct RobotLink {
   std::shared_ptr<VYRClient> client;
-  const vyr::Robot* robot = nullptr;
-  vyr::Robot::Impl* robot_impl = nullptr;
+  std::weak_ptr<vyr::Robot::Impl> robot;
+  std::string class_name;
+
+  // The robot's implementation. Throws std::runtime_error
+  // "[korvo::vyr::<class_name>] Failed to access Robot instance" once the Robot is destroyed.
+  vyr::Robot::Impl& Robot() const;
 };
 
 struct RobotAccess {

@@ -103,6 +103,10 @@ class Robot::Impl {
   // The text after "Robot is not operational: " for the current status.
   std::string NotOperationalText() const;
 
+  // Expires when this Impl is destroyed: interfaces built from the Robot keep only this weak
+  // reference, so one that outlives its Robot raises instead of reaching freed memory.
+  std::weak_ptr<Impl> alive() const { return alive_; }
+
   // Shared with every auxiliary interface built from this robot.
   std::shared_ptr<vyr_impl::VYRClient> client;
   // Motion commands sent since the last mode switch.
@@ -127,6 +131,8 @@ class Robot::Impl {
 
   bool verbose_;
   bool lite_;
+  // Owns nothing: it only marks this Impl alive for the weak references of alive().
+  std::shared_ptr<Impl> alive_{this, [](Impl*) {}};
 };
 
 }  // namespace korvo::vyr

@@ -8,3 +8,5 @@
 #include "korvo/vyr/gripper.hpp"
 #include "korvo/vyr/name_tables.hpp"
 #include "korvo/vyr/robot.hpp"
+#include "korvo/vyr/tool.hpp"
+#include "korvo/vyr/work_coord.hpp"
