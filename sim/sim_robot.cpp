@@ -93,7 +93,10 @@ std::optional<std::string> Argument(const std::string& arguments, const std::str
 }  // namespace
 
 SimRobot::SimRobot(std::string serial, RobotModel model)
-    : serial_(std::move(serial)), model_(std::move(model)), devices_(model_.arms()) {
+    : serial_(std::move(serial)),
+      model_(std::move(model)),
+      devices_(model_.arms()),
+      tools_(model_.arms()) {
   const unsigned n = model_.full_dof();
   for (const auto& j : model_.joints()) {
     q_min_.push_back(j.q_min);
@@ -162,9 +165,8 @@ void SimRobot::EnterIdle(const std::string& why) {
   if (system_ == system_state::kWorkingExternalAuto) system_ = system_state::kStoppedExternalAuto;
 }
 
-std::array<double, 7> SimRobot::TcpPose(std::uint16_t arm) const {
-  // No tool is mounted in the simulator yet: the TCP is the flange.
-  return model_.FlangePose(static_cast<JointGroup>(arm), q_);
+std::array<double, 7> SimRobot::TcpPose(std::uint16_t arm, const std::vector<double>& q) const {
+  return ComposeTcp(model_.FlangePose(static_cast<JointGroup>(arm), q), tools_.active_tcp(arm));
 }
 
 // ---- requests
@@ -254,6 +256,18 @@ vyr_msg::RPCReply SimRobot::HandleVyr(const vyr_msg::RPCRequest& request) {
       ok = mode_ == Mode::NRT_PLAN_EXECUTION;
       if (ok && plan_) plan_->waiting_for_step = false;
       break;
+    case 30:
+    case 31:
+    case 32:
+    case 33:
+    case 34:
+    case 35:
+    case 36:
+      ok = tools_.Handle(request, reply, mode_ == Mode::IDLE);
+      break;
+    case 37:
+      ok = calibration_.Handle(request, reply);
+      break;
     case 40:
     case 41:
     case 42:
@@ -262,6 +276,13 @@ vyr_msg::RPCReply SimRobot::HandleVyr(const vyr_msg::RPCRequest& request) {
     case 45:
     case 46:
       ok = devices_.Handle(request, reply);
+      break;
+    case 50:
+    case 51:
+    case 52:
+    case 53:
+    case 54:
+      ok = work_coords_.Handle(request, reply, mode_ == Mode::IDLE);
       break;
     case 70:
     case 71:
@@ -448,13 +469,12 @@ std::optional<std::vector<double>> SimRobot::SolveIk(std::uint16_t arm,
                                                      const std::array<double, 7>& pose,
                                                      std::vector<double> q,
                                                      bool free_orientation) const {
-  const auto group = static_cast<JointGroup>(arm);
   const auto [start, n] = Layout(arm);
   const Eigen::Vector3d p_target(pose[0], pose[1], pose[2]);
   const Eigen::Quaterniond r_target = Quat(pose);
   const int rows = free_orientation ? 3 : 6;
   for (int iteration = 0; iteration < 200; ++iteration) {
-    const auto now = model_.FlangePose(group, q);
+    const auto now = TcpPose(arm, q);
     Eigen::VectorXd e(rows);
     e.head<3>() = p_target - Eigen::Vector3d(now[0], now[1], now[2]);
     if (!free_orientation) {
@@ -466,7 +486,7 @@ std::optional<std::vector<double>> SimRobot::SolveIk(std::uint16_t arm,
     for (unsigned j = 0; j < n; ++j) {
       std::vector<double> moved_q = q;
       moved_q[start + j] += 1e-6;
-      const auto moved = model_.FlangePose(group, moved_q);
+      const auto moved = TcpPose(arm, moved_q);
       for (int k = 0; k < 3; ++k) J(k, j) = (moved[k] - now[k]) / 1e-6;
       if (!free_orientation) {
         const Eigen::AngleAxisd d(Quat(moved) * Quat(now).inverse());
@@ -583,11 +603,14 @@ bool SimRobot::ExecutePlan(const VyrRequest& request) {
   if (request.string_container.size() != 1 || request.int_container.size() != 1) return false;
   const std::string& name = request.string_container[0];
   if (std::find(plans_.begin(), plans_.end(), name) == plans_.end()) return false;
-  // Every plan visits three postures around home and comes back.
+  PlanRun run{name, {}, 0, false, false, Clock::now(), PayloadCalibration::ToolMounted(name), {}};
+  run.ends = run.started + calibration_.duration();
+  // A calibration holds the arms where they are; every other plan visits three postures around
+  // home and comes back.
   std::vector<double> home;
   for (const auto& j : model_.joints()) home.push_back(j.home);
-  PlanRun run{name, {}, 0, false, false, Clock::now()};
   for (const double offset : {0.3, -0.3, 0.0}) {
+    if (run.calibration) break;
     auto posture = home;
     for (const auto arm : model_.arms()) {
       const auto [start, n] = Layout(static_cast<std::uint16_t>(arm));
@@ -817,7 +840,15 @@ void SimRobot::StepTasks(Clock::time_point now) {
       }
     }
   }
-  if (plan_ && !plan_->paused && !plan_->waiting_for_step) {
+  if (plan_ && plan_->calibration) {
+    // Only a calibration that runs to its end stores a result; a paused one waits.
+    if (!plan_->paused && now >= plan_->ends) {
+      calibration_.Complete(*plan_->calibration);
+      Event(kInfo, 1302, "Plan [" + plan_->name + "] finished");
+      plan_.reset();
+      system_ = system_state::kStoppedExternalAuto;
+    }
+  } else if (plan_ && !plan_->paused && !plan_->waiting_for_step) {
     if (!has_target_ || AtTarget()) {
       if (plan_->next == plan_->waypoints.size()) {
         Event(kInfo, 1302, "Plan [" + plan_->name + "] finished");
@@ -929,7 +960,7 @@ qel_msg::AllBasicStreamData SimRobot::BasicStreamData() const {
     const auto g = static_cast<std::uint16_t>(arm);
     qel_msg::CartesianData c;
     c.flange_pose = Floats(model_.FlangePose(arm, q_));
-    c.tcp_pose = Floats(TcpPose(g));
+    c.tcp_pose = Floats(TcpPose(g, q_));
     m.joint_groups.push_back(g);
     m.cartesian_data.push_back(c);
   }
@@ -957,7 +988,7 @@ qel_msg::AllExtraStreamData SimRobot::ExtraStreamData() const {
       c.tcp_twist_d = it->second.twist_d;
       c.tcp_wrench_d = it->second.wrench_d;
     } else {
-      c.tcp_pose_d = Floats(TcpPose(g));
+      c.tcp_pose_d = Floats(TcpPose(g, q_));
     }
     m.joint_groups.push_back(g);
     m.cartesian_data.push_back(c);
@@ -1104,6 +1135,23 @@ void SimRobot::AddDevice(const std::string& name, DeviceParams params) {
   devices_.AddDevice(name, std::move(params));
 }
 
+void SimRobot::SetPayload(double mass, const std::array<double, 3>& CoM,
+                          const std::array<double, 6>& inertia) {
+  std::lock_guard lock(mutex_);
+  calibration_.SetPayload(mass, CoM, inertia);
+}
+
+void SimRobot::SetCalibrationDuration(double seconds) {
+  std::lock_guard lock(mutex_);
+  calibration_.SetDuration(seconds);
+}
+
+void SimRobot::SetWorkCoordValues(const std::string& name, const std::vector<double>& values) {
+  std::vector<float> narrowed(values.begin(), values.end());
+  std::lock_guard lock(mutex_);
+  work_coords_.SetValues(name, std::move(narrowed));
+}
+
 // ---- inspection ---------------------------------------------------------------------------------
 
 Mode SimRobot::mode() const {
@@ -1171,6 +1219,22 @@ GripperState SimRobot::gripper_state(const std::string& gripper) const {
 std::vector<std::vector<DeviceCommand>> SimRobot::device_commands(const std::string& device) const {
   std::lock_guard lock(mutex_);
   return devices_.applied_commands(device);
+}
+std::vector<std::pair<std::string, ToolParams>> SimRobot::tools() const {
+  std::lock_guard lock(mutex_);
+  return tools_.tools();
+}
+std::map<std::uint16_t, std::string> SimRobot::active_tools() const {
+  std::lock_guard lock(mutex_);
+  return tools_.active();
+}
+std::vector<std::pair<std::string, std::vector<float>>> SimRobot::work_coords() const {
+  std::lock_guard lock(mutex_);
+  return work_coords_.entries();
+}
+std::optional<ToolParams> SimRobot::payload_result() const {
+  std::lock_guard lock(mutex_);
+  return calibration_.result();
 }
 
 }  // namespace korvo::sim

@@ -21,8 +21,11 @@
 #include "sim/devices.hpp"
 #include "sim/global_variables.hpp"
 #include "sim/gripper_model.hpp"
+#include "sim/payload_calibration.hpp"
 #include "sim/robot_model.hpp"
 #include "sim/sim_types.hpp"
+#include "sim/tools.hpp"
+#include "sim/work_coords.hpp"
 
 namespace korvo::sim {
 
@@ -80,6 +83,15 @@ class SimRobot {
   // A device that accepts every well-formed command; std::invalid_argument for a name that is
   // taken, empty or too long.
   void AddDevice(const std::string& name, DeviceParams params);
+  // What a payload calibration with the tool mounted identifies; std::invalid_argument for a
+  // non-finite value or a negative mass.
+  void SetPayload(double mass, const std::array<double, 3>& CoM,
+                  const std::array<double, 6>& inertia);
+  // How long a calibration plan runs; std::invalid_argument for a negative or non-finite time.
+  void SetCalibrationDuration(double seconds);
+  // Stores `values` under work coordinate `name` as they are (any length), adding or replacing:
+  // lets a test make the robot report a malformed pose.
+  void SetWorkCoordValues(const std::string& name, const std::vector<double>& values);
 
   // ---- inspection ----
   vyr::Mode mode() const;
@@ -103,6 +115,13 @@ class SimRobot {
   GripperState gripper_state(const std::string& gripper) const;
   // The command lists a device accepted, oldest first.
   std::vector<std::vector<DeviceCommand>> device_commands(const std::string& device) const;
+  // The tool table in the robot's order ("Flange" first) and the active tool of every single arm.
+  std::vector<std::pair<std::string, ToolParams>> tools() const;
+  std::map<std::uint16_t, std::string> active_tools() const;
+  // Work coordinates in the order they were added, with the values stored.
+  std::vector<std::pair<std::string, std::vector<float>>> work_coords() const;
+  // The last completed payload calibration (tcp_location zero), if any.
+  std::optional<ToolParams> payload_result() const;
 
  private:
   // A running plan: it walks through postures around the home posture.
@@ -113,6 +132,10 @@ class SimRobot {
     bool paused = false;
     bool waiting_for_step = false;
     Clock::time_point started;
+    // Payload calibrations hold the arms still for the calibration time: whether the tool is
+    // mounted, and when the calibration is done.
+    std::optional<bool> calibration;
+    Clock::time_point ends;
   };
   // A primitive running (or finished) on one single-arm group.
   struct PrimitiveRun {
@@ -152,7 +175,8 @@ class SimRobot {
   void SetTarget(std::uint16_t group, const std::vector<double>& q, double speed_scale);
   std::optional<std::vector<double>> SolveIk(std::uint16_t arm, const std::array<double, 7>& pose,
                                              std::vector<double> seed, bool free_orientation) const;
-  std::array<double, 7> TcpPose(std::uint16_t arm) const;
+  // The TCP pose of `arm`: the flange moved by the active tool, at the positions `q` (full DoF).
+  std::array<double, 7> TcpPose(std::uint16_t arm, const std::vector<double>& q) const;
   bool GroupExists(std::uint16_t group) const;
   std::pair<int, unsigned> Layout(std::uint16_t group) const;
 
@@ -203,6 +227,9 @@ class SimRobot {
   int corrupt_primitive_states_ = 0;
   GlobalVariables globals_;
   Devices devices_;
+  Tools tools_;
+  PayloadCalibration calibration_;
+  WorkCoords work_coords_;
   std::map<std::pair<std::uint16_t, std::uint16_t>, VyrRequest> settings_;
   std::vector<zenoh_msgs::qel_msg::EventLog> events_;
   std::int32_t next_event_id_ = 1000;

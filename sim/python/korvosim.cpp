@@ -10,6 +10,7 @@
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
+#include <array>
 #include <chrono>
 #include <cstdint>
 #include <fstream>
@@ -31,6 +32,7 @@
 #include "sim/sim_robot.hpp"
 #include "sim/sim_types.hpp"
 #include "sim/simulator.hpp"
+#include "sim/tools.hpp"
 
 namespace korvo::sim::python {
 namespace {
@@ -768,6 +770,88 @@ void BindRobotDevices(py::class_<PyRobot>& cls) {
           "with a bool, int or float value by the command's type.");
 }
 
+py::dict ToolParamsDict(const ToolParams& p) {
+  py::dict d;
+  d["mass"] = p.mass;
+  d["CoM"] = p.CoM;
+  d["inertia"] = p.inertia;
+  d["tcp_location"] = p.tcp_location;
+  return d;
+}
+
+void BindRobotTools(py::class_<PyRobot>& cls) {
+  cls.def(
+         "set_payload",
+         [](const PyRobot& self, double mass, const std::array<double, 3>& CoM,
+            const std::array<double, 6>& inertia) {
+           self.Sim([&](SimRobot& r) { r.SetPayload(mass, CoM, inertia); });
+         },
+         py::arg("mass"), py::arg("CoM"), py::arg("inertia"),
+         "What a payload calibration with the tool mounted identifies: mass [kg], CoM (3 values) "
+         "and inertia (6 values). ValueError for a non-finite value or a negative mass.")
+      .def(
+          "set_calibration_duration",
+          [](const PyRobot& self, double seconds) {
+            self.Sim([&](SimRobot& r) { r.SetCalibrationDuration(seconds); });
+          },
+          py::arg("seconds"),
+          "How long a payload calibration plan keeps the robot busy (3 s at start). ValueError for "
+          "a negative or non-finite time.")
+      .def(
+          "set_work_coord_values",
+          [](const PyRobot& self, const std::string& name, const std::vector<double>& values) {
+            self.Sim([&](SimRobot& r) { r.SetWorkCoordValues(name, values); });
+          },
+          py::arg("name"), py::arg("values"),
+          "Stores `values` (any length, narrowed to 32-bit floats) under work coordinate `name`, "
+          "adding or replacing it without the checks a request passes.")
+      .def_property_readonly(
+          "tools",
+          [](const PyRobot& self) {
+            py::dict d;
+            for (const auto& [name, params] : self.Sim([](SimRobot& r) { return r.tools(); })) {
+              d[py::str(name)] = ToolParamsDict(params);
+            }
+            return d;
+          },
+          "{name: {'mass', 'CoM', 'inertia', 'tcp_location'}} of the tool table, in the order the "
+          "robot lists it ('Flange' first).")
+      .def_property_readonly(
+          "active_tools",
+          [](const PyRobot& self) {
+            py::dict d;
+            for (const auto& [group, name] :
+                 self.Sim([](SimRobot& r) { return r.active_tools(); })) {
+              d[py::int_(group)] = name;
+            }
+            return d;
+          },
+          "{single-arm group: name of its active tool}.")
+      .def_property_readonly(
+          "work_coords",
+          [](const PyRobot& self) {
+            py::dict d;
+            for (const auto& [name, values] :
+                 self.Sim([](SimRobot& r) { return r.work_coords(); })) {
+              d[py::str(name)] = std::vector<double>(values.begin(), values.end());
+            }
+            return d;
+          },
+          "{name: stored values} of the work coordinates, in the order they were added.")
+      .def_property_readonly(
+          "payload_result",
+          [](const PyRobot& self) -> py::object {
+            const auto result = self.Sim([](SimRobot& r) { return r.payload_result(); });
+            if (!result) return py::none();
+            py::dict d;
+            d["mass"] = result->mass;
+            d["CoM"] = result->CoM;
+            d["inertia"] = result->inertia;
+            return d;
+          },
+          "{'mass', 'CoM', 'inertia'} of the last completed payload calibration, or None.");
+}
+
 void BindRobotModel(py::class_<PyRobot>& cls) {
   cls.def_property_readonly("serial", &PyRobot::serial)
       .def_property_readonly("product_name",
@@ -825,6 +909,7 @@ void RegisterModule(py::module_& m) {
   BindRobotControls(robot);
   BindRobotReadBacks(robot);
   BindRobotDevices(robot);
+  BindRobotTools(robot);
 
   m.def("close_all", &CloseAll, "Closes every simulator of this module that is still open.");
   py::module_::import("atexit").attr("register")(m.attr("close_all"));
