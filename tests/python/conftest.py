@@ -3,6 +3,9 @@ client-side session of the test-only middleware module, and the connector config
 points the library's process-wide session at the simulator. A module may define its own."""
 
 import gc
+import os
+import subprocess
+import sys
 
 import pytest
 
@@ -40,3 +43,25 @@ def zenoh_config(port, tmp_path_factory):
     # Release the Robots a failed test's traceback still holds, so that the shared session
     # closes and a later module can open its own.
     gc.collect()
+
+
+EXAMPLES = os.path.join(os.path.dirname(__file__), "..", "..", "examples", "python")
+
+
+@pytest.fixture
+def run_python():
+    """Runs this interpreter on a script file or `-c` program in a process of its own, with this
+    process's environment (ZENOH_CONFIG included). A hang ends in TimeoutExpired, a crash in a
+    signal's negative return code. `example("gripper.py")` names a program of examples/python."""
+
+    def run(*args, timeout=120):
+        return subprocess.run(
+            [sys.executable, *args],
+            env=dict(os.environ),
+            capture_output=True,
+            text=True,
+            timeout=timeout,
+        )
+
+    run.example = lambda name: os.path.join(EXAMPLES, name)
+    return run

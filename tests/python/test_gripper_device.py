@@ -3,10 +3,7 @@ Python face (registration, signatures, markers), the conversions of command valu
 parameters, how the library's errors surface, and a gripper following its commands."""
 
 import gc
-import os
 import struct
-import subprocess
-import sys
 import textwrap
 import time
 import uuid
@@ -141,7 +138,9 @@ GRIPPER_METHODS = [
 
 
 @pytest.mark.parametrize(
-    "cls, methods", [(kv.Device, DEVICE_METHODS), (kv.Gripper, GRIPPER_METHODS)], ids=["Device", "Gripper"]
+    "cls, methods",
+    [(kv.Device, DEVICE_METHODS), (kv.Gripper, GRIPPER_METHODS)],
+    ids=["Device", "Gripper"],
 )
 def test_methods_in_registration_order_with_signature_and_marker(cls, methods):
     assert [name for name in vars(cls) if not name.startswith("_")] == [m[0] for m in methods]
@@ -165,7 +164,9 @@ def test_classes_are_registered_at_their_steps():
     assert kv.Device.__doc__ == (
         "Interface to control the peripheral device(s) connected to the robot."
     )
-    assert kv.Gripper.__doc__.startswith("Interface to control the gripper installed on the robot.")
+    assert kv.Gripper.__doc__.startswith(
+        "Interface to control the gripper installed on the robot."
+    )
 
 
 def test_repr(device, rig):
@@ -314,7 +315,8 @@ def test_gripper_width_follows_the_commands(gripper):
     grip.Move(ARM_1, 0.03, 0.1, 20.0)
     assert wait_for(lambda: grip.states()[ARM_1].is_moving)
     assert wait_for(
-        lambda: not grip.states()[ARM_1].is_moving and abs(grip.states()[ARM_1].width - 0.03) < 1e-4
+        lambda: not grip.states()[ARM_1].is_moving
+        and abs(grip.states()[ARM_1].width - 0.03) < 1e-4
     )
     sim.set_object_width("Gripper1", 0.02)
     grip.Grasp(ARM_1, 15.0)
@@ -325,17 +327,10 @@ def test_gripper_width_follows_the_commands(gripper):
     assert wait_for(lambda: states(grip) == {})
 
 
-def test_gripper_example_runs_against_the_simulator(rig):
+def test_gripper_example_runs_against_the_simulator(rig, run_python):
     _, robot, serial = rig()
     del robot
-    example = os.path.join(os.path.dirname(__file__), "..", "..", "examples", "python", "gripper.py")
-    done = subprocess.run(
-        [sys.executable, example, serial],
-        env=dict(os.environ),
-        capture_output=True,
-        text=True,
-        timeout=120,
-    )
+    done = run_python(run_python.example("gripper.py"), serial)
     assert done.returncode == 0, done.stderr
 
     def widths(phase):
@@ -389,16 +384,11 @@ EXIT_SCRIPTS = [
 
 
 @pytest.mark.parametrize("script, output", EXIT_SCRIPTS)
-def test_interfaces_alive_at_interpreter_exit_are_released_first(rig, script, output):
+def test_interfaces_alive_at_interpreter_exit_are_released_first(
+    rig, run_python, script, output
+):
     _, robot, serial = rig()
     del robot
     program = f"SERIAL = {serial!r}\n" + textwrap.dedent(script)
-    # A hang at exit ends in TimeoutExpired, a crash in a signal's negative return code.
-    done = subprocess.run(
-        [sys.executable, "-c", program],
-        env=dict(os.environ),
-        capture_output=True,
-        text=True,
-        timeout=60,
-    )
+    done = run_python("-c", program, timeout=60)
     assert (done.returncode, done.stderr, done.stdout) == (0, "", output)
