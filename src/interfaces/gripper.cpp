@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <optional>
 #include <stdexcept>
 #include <vector>
 
@@ -112,7 +113,12 @@ void Gripper::Enable(JointGroup group, const std::string& name) {
   } catch (const std::runtime_error&) {
     throw std::runtime_error(Prefix("Enable") + "Failed to fetch gripper parameters");
   }
-  auto entry = vyr_impl::ParseGripperParams(name, params);
+  std::optional<GripperParams> entry;
+  try {
+    entry = vyr_impl::ParseGripperParams(name, params);
+  } catch (const std::exception&) {
+    // An allocation failure is a failed parse too.
+  }
   if (!entry) throw std::runtime_error(Prefix("Enable") + "Failed to parse gripper parameters");
   pimpl_->enabled.emplace(group, std::move(*entry));
   try {

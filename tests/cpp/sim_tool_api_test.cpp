@@ -320,13 +320,15 @@ class CalibrationTest : public ToolTest {
     sim().SetCalibrationDuration(0.3);
     sim().SetPayload(1.5, {0.0, 0.01, 0.06}, {0.004, 0.005, 0.006, 0.0, 0.0, 0.0});
   }
-  // Starts a calibration on another thread, waits until the plan runs, then runs `interrupt`.
+  // Starts a calibration on another thread, waits until the robot reports the plan running, then
+  // runs `interrupt`.
   Outcome CalibrateInterruptedBy(const std::function<void()>& interrupt) {
     sim().SetCalibrationDuration(10.0);  // long enough to be caught running on a slow machine
     Outcome outcome;
     std::thread calibration(
         [&] { outcome = OutcomeOf([&] { tool_->CalibratePayloadParams(true); }); });
-    const bool running = Eventually([&] { return sim().busy(); });
+    // The library must have seen the plan running, or a paused stream would hide it.
+    const bool running = Eventually([&] { return robot_->busy(); });
     if (running) interrupt();
     calibration.join();
     EXPECT_TRUE(running);
