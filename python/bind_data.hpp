@@ -48,6 +48,7 @@ vyr::Robot& LiveRobot(vyr::Robot& robot);
 
 // The auxiliary interface classes, released at interpreter exit like Robot.
 void BindDevice(py::module_& m);
+void BindFileIO(py::module_& m);
 void BindGripper(py::module_& m);
 void BindTool(py::module_& m);
 void BindWorkCoord(py::module_& m);

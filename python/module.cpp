@@ -36,6 +36,7 @@ void RegisterModule(py::module_& m) {
   BindStatesAndCommands(m);
   // 9. Class Device, then class FileIO.
   BindDevice(m);
+  BindFileIO(m);
   // 10. GripperParams and GripperStates, then class Gripper, then class Maintenance.
   BindGripperRecords(m);
   BindGripper(m);

@@ -5,6 +5,7 @@
 #include "korvo/vyr/data.hpp"
 #include "korvo/vyr/device.hpp"
 #include "korvo/vyr/enums.hpp"
+#include "korvo/vyr/file_io.hpp"
 #include "korvo/vyr/gripper.hpp"
 #include "korvo/vyr/name_tables.hpp"
 #include "korvo/vyr/robot.hpp"
