@@ -143,6 +143,10 @@ std::optional<ReplyRule> RobotHost::TakeRule(Server server, std::uint16_t op_cod
   std::lock_guard lock(mutex_);
   const auto it = rules_.find({server, op_code});
   if (it == rules_.end()) return std::nullopt;
+  if (it->second.after > 0) {
+    --it->second.after;
+    return std::nullopt;
+  }
   ReplyRule rule = it->second;
   if (it->second.count > 0 && --it->second.count == 0) rules_.erase(it);
   return rule;

@@ -25,11 +25,13 @@ enum class ReplyAction {
 };
 
 // A rule for the replies to one operation code of one server. `count` requests are affected
-// (negative: every request until the rule is cleared).
+// (negative: every request until the rule is cleared), after `after` requests that pass unaltered
+// (the second of two downloads, say).
 struct ReplyRule {
   ReplyAction action = ReplyAction::kNormal;
   std::chrono::milliseconds delay{0};
   int count = -1;
+  int after = 0;
 };
 
 // The streams the simulator publishes.

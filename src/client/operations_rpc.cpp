@@ -426,13 +426,13 @@ KroState OperationsRPC::DownloadFile(std::uint16_t op_code, const std::string& f
 }
 
 KroState OperationsRPC::UploadFile(std::uint16_t op_code, const std::string& file_name,
-                                   std::uint32_t checksum, const std::vector<std::uint8_t>& bytes) {
+                                   std::uint32_t checksum, std::vector<std::uint8_t> bytes) {
   Request request;
   request.op_code = op_code;
   request.string_container = {file_name};
   // The checksum travels as the bit pattern of a signed 32-bit value.
   request.int_container = {static_cast<std::int32_t>(checksum)};
-  request.byte_container = bytes;
+  request.byte_container = std::move(bytes);
   Reply reply;
   return Exchange(request, reply);
 }

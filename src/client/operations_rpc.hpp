@@ -83,9 +83,10 @@ class OperationsRPC {
   // Fetches a file and checks its name and CRC-32; `bytes` changes only on success.
   KroState DownloadFile(std::uint16_t op_code, const std::string& file_name,
                         std::vector<std::uint8_t>& bytes);
-  // Sends a file with the CRC-32 of its bytes, computed by the caller.
+  // Sends a file with the CRC-32 of its bytes, computed by the caller. The bytes are taken by
+  // value: a caller that moves them in spares a copy of a large file.
   KroState UploadFile(std::uint16_t op_code, const std::string& file_name, std::uint32_t checksum,
-                      const std::vector<std::uint8_t>& bytes);
+                      std::vector<std::uint8_t> bytes);
 
  private:
   using Request = zenoh_msgs::vyr_msg::RPCRequest;

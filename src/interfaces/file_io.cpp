@@ -150,12 +150,13 @@ std::vector<std::string> FileIO::projects_list() const {
 void FileIO::UploadTrajFile(const std::string& file_dir, const std::string& file_name) {
   constexpr char kOperation[] = "UploadTrajFile";
   const fs::path path = fs::path(file_dir) / file_name;
-  const auto bytes = vyr_impl::ReadFile(path);
+  auto bytes = vyr_impl::ReadFile(path);
   if (!bytes) {
     throw std::invalid_argument(Prefix(kOperation) + "Failed to load trajectory file [" +
                                 path.string() + "]");
   }
-  if (!pimpl_->rpc().UploadFile(kOpTrajUpload, file_name, vyr_impl::Crc32(*bytes), *bytes).ok()) {
+  const std::uint32_t crc = vyr_impl::Crc32(*bytes);
+  if (!pimpl_->rpc().UploadFile(kOpTrajUpload, file_name, crc, std::move(*bytes)).ok()) {
     throw std::runtime_error(Prefix(kOperation) + "Failed to upload trajectory file [" +
                              path.string() + "]");
   }
@@ -193,11 +194,10 @@ void FileIO::UploadProject(const std::string& project_dir) {
     }
     files.emplace_back(path, std::move(*bytes));
   }
-  for (const auto& [path, bytes] : files) {
+  for (auto& [path, bytes] : files) {
     const std::string file_name = path.filename().string();
-    if (!pimpl_->rpc()
-             .UploadFile(kOpProjectUpload, file_name, vyr_impl::Crc32(bytes), bytes)
-             .ok()) {
+    const std::uint32_t crc = vyr_impl::Crc32(bytes);
+    if (!pimpl_->rpc().UploadFile(kOpProjectUpload, file_name, crc, std::move(bytes)).ok()) {
       throw std::runtime_error(Prefix(kOperation) + "Failed to upload project file [" +
                                path.string() + "]");
     }

@@ -94,7 +94,7 @@ bool SaveFile(const fs::path& path, const std::vector<std::uint8_t>& bytes) {
   if (fd < 0) return fail();
   struct stat old {};
   bool ok = ::stat(path.c_str(), &old) != 0 || ::fchmod(fd, old.st_mode & 07777) == 0;
-  ok = ok && WriteAll(fd, bytes) && ::fsync(fd) == 0;
+  ok = ok && WriteAll(fd, bytes);
   ok = (::close(fd) == 0) && ok;
   if (ok) ok = ::rename(temp.c_str(), path.c_str()) == 0;
   if (!ok) {
