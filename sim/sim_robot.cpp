@@ -1,5 +1,7 @@
 #include "sim/sim_robot.hpp"
 
+#include "sim/stl_mesh.hpp"
+
 #include <Eigen/Dense>
 #include <algorithm>
 #include <cmath>
@@ -8,7 +10,6 @@
 #include <sstream>
 #include <stdexcept>
 
-#include "client/crc32.hpp"
 #include "korvo/vyr/name_tables.hpp"
 
 namespace korvo::sim {
@@ -96,7 +97,8 @@ SimRobot::SimRobot(std::string serial, RobotModel model)
     : serial_(std::move(serial)),
       model_(std::move(model)),
       devices_(model_.arms()),
-      tools_(model_.arms()) {
+      tools_(model_.arms()),
+      files_(serial_ + ".urdf", model_.urdf(), CollisionMeshes(model_.tree())) {
   const unsigned n = model_.full_dof();
   for (const auto& j : model_.joints()) {
     q_min_.push_back(j.q_min);
@@ -175,6 +177,12 @@ std::array<double, 7> SimRobot::TcpPose(std::uint16_t arm, const std::vector<dou
 vyr_msg::RPCReply SimRobot::HandleVyr(const vyr_msg::RPCRequest& request) {
   VyrReply reply;
   reply.op_code = request.op_code;
+  if (FileStore::Handles(request.op_code)) {
+    // The file store locks itself: a transfer never holds the robot's lock.
+    const bool idle = mode() == Mode::IDLE;
+    reply.success = files_.Handle(request, reply, idle);
+    return reply;
+  }
   std::lock_guard lock(mutex_);
   const auto& ints = request.int_container;
   const auto& strings = request.string_container;
@@ -189,9 +197,6 @@ vyr_msg::RPCReply SimRobot::HandleVyr(const vyr_msg::RPCRequest& request) {
     case 3:
       reply.string_container = {vyr_version_};
       ok = true;
-      break;
-    case 5:
-      ok = DownloadUrdf(request, reply);
       break;
     case 6:
       ok = JointLimits(request, reply);
@@ -439,17 +444,6 @@ bool SimRobot::JointLimits(const VyrRequest& request, VyrReply& reply) const {
     reply.joint_groups.push_back(g);
     reply.float2d_container.push_back(std::move(row));
   }
-  return true;
-}
-
-bool SimRobot::DownloadUrdf(const VyrRequest& request, VyrReply& reply) const {
-  if (request.string_container.size() != 1 || request.string_container[0] != serial_ + ".urdf") {
-    return false;
-  }
-  const std::string& urdf = model_.urdf();
-  reply.string_container = {request.string_container[0]};
-  reply.byte_container.assign(urdf.begin(), urdf.end());
-  reply.int_container = {static_cast<std::int32_t>(vyr_impl::Crc32(reply.byte_container))};
   return true;
 }
 
@@ -1152,6 +1146,25 @@ void SimRobot::SetWorkCoordValues(const std::string& name, const std::vector<dou
   work_coords_.SetValues(name, std::move(narrowed));
 }
 
+// The file store locks itself; none of these takes the robot's lock.
+void SimRobot::SetTrajFile(const std::string& name, std::vector<std::uint8_t> content) {
+  files_.Set(FileKind::kTraj, name, std::move(content));
+}
+
+void SimRobot::SetProjectFile(const std::string& name, std::vector<std::uint8_t> content) {
+  files_.Set(FileKind::kProject, name, std::move(content));
+}
+
+void SimRobot::SetMeshFile(const std::string& path, std::vector<std::uint8_t> content) {
+  files_.Set(FileKind::kMesh, path, std::move(content));
+}
+
+void SimRobot::RemoveFile(FileKind kind, const std::string& name) { files_.Remove(kind, name); }
+
+void SimRobot::ServeUrdf(std::optional<std::string> text) { files_.ServeUrdf(std::move(text)); }
+
+void SimRobot::CorruptNextDownload(DownloadFault fault) { files_.CorruptNextDownload(fault); }
+
 // ---- inspection ---------------------------------------------------------------------------------
 
 Mode SimRobot::mode() const {
@@ -1235,6 +1248,18 @@ std::vector<std::pair<std::string, std::vector<float>>> SimRobot::work_coords() 
 std::optional<ToolParams> SimRobot::payload_result() const {
   std::lock_guard lock(mutex_);
   return calibration_.result();
+}
+
+std::map<std::string, std::vector<std::uint8_t>> SimRobot::traj_files() const {
+  return files_.files(FileKind::kTraj);
+}
+
+std::map<std::string, std::vector<std::uint8_t>> SimRobot::project_files() const {
+  return files_.files(FileKind::kProject);
+}
+
+std::map<std::string, std::vector<std::uint8_t>> SimRobot::mesh_files() const {
+  return files_.files(FileKind::kMesh);
 }
 
 }  // namespace korvo::sim

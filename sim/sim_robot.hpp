@@ -19,6 +19,7 @@
 #include "msgs/vyr_msg.hpp"
 #include "sim/device_records.hpp"
 #include "sim/devices.hpp"
+#include "sim/file_store.hpp"
 #include "sim/global_variables.hpp"
 #include "sim/gripper_model.hpp"
 #include "sim/payload_calibration.hpp"
@@ -92,6 +93,17 @@ class SimRobot {
   // Stores `values` under work coordinate `name` as they are (any length), adding or replacing:
   // lets a test make the robot report a malformed pose.
   void SetWorkCoordValues(const std::string& name, const std::vector<double>& values);
+  // The robot's files, stored or replaced as given (no check an upload passes); project files
+  // are named with their extension, meshes by their path without "package://".
+  void SetTrajFile(const std::string& name, std::vector<std::uint8_t> content);
+  void SetProjectFile(const std::string& name, std::vector<std::uint8_t> content);
+  void SetMeshFile(const std::string& path, std::vector<std::uint8_t> content);
+  // std::invalid_argument when the robot holds no such file.
+  void RemoveFile(FileKind kind, const std::string& name);
+  // The URDF operation 5 hands out from now on (any text); std::nullopt restores the model's.
+  void ServeUrdf(std::optional<std::string> text);
+  // The next download reply the robot grants (operations 62, 65, 66, 5) goes wrong this way.
+  void CorruptNextDownload(DownloadFault fault);
 
   // ---- inspection ----
   vyr::Mode mode() const;
@@ -122,6 +134,10 @@ class SimRobot {
   std::vector<std::pair<std::string, std::vector<float>>> work_coords() const;
   // The last completed payload calibration (tcp_location zero), if any.
   std::optional<ToolParams> payload_result() const;
+  // The robot's files by name (meshes by path without "package://").
+  std::map<std::string, std::vector<std::uint8_t>> traj_files() const;
+  std::map<std::string, std::vector<std::uint8_t>> project_files() const;
+  std::map<std::string, std::vector<std::uint8_t>> mesh_files() const;
 
  private:
   // A running plan: it walks through postures around the home posture.
@@ -161,7 +177,6 @@ class SimRobot {
   bool SetMode(std::int32_t mode);
   bool Brake(bool engage);
   bool JointLimits(const VyrRequest& request, VyrReply& reply) const;
-  bool DownloadUrdf(const VyrRequest& request, VyrReply& reply) const;
   bool DigitalOutputs(const VyrRequest& request);
   bool Reachability(const VyrRequest& request, VyrReply& reply) const;
   bool ExecutePrimitives(const VyrRequest& request);
@@ -230,6 +245,7 @@ class SimRobot {
   Tools tools_;
   PayloadCalibration calibration_;
   WorkCoords work_coords_;
+  FileStore files_;  // locks itself; never touched under mutex_
   std::map<std::pair<std::uint16_t, std::uint16_t>, VyrRequest> settings_;
   std::vector<zenoh_msgs::qel_msg::EventLog> events_;
   std::int32_t next_event_id_ = 1000;

@@ -14,11 +14,13 @@
 #include <chrono>
 #include <cstdint>
 #include <fstream>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -26,6 +28,7 @@
 #include "msgs/qel_msg.hpp"
 #include "msgs/vyr_msg.hpp"
 #include "sim/device_records.hpp"
+#include "sim/file_store.hpp"
 #include "sim/loopback.hpp"
 #include "sim/robot_host.hpp"
 #include "sim/robot_model.hpp"
@@ -852,6 +855,107 @@ void BindRobotTools(py::class_<PyRobot>& cls) {
           "{'mass', 'CoM', 'inertia'} of the last completed payload calibration, or None.");
 }
 
+// ---- files
+// ---------------------------------------------------------------------------------------
+
+std::vector<std::uint8_t> BytesOf(const py::bytes& content) {
+  const std::string_view view(content);
+  return {view.begin(), view.end()};
+}
+
+py::dict FilesDict(const std::map<std::string, std::vector<std::uint8_t>>& files) {
+  py::dict d;
+  for (const auto& [name, bytes] : files) {
+    d[py::str(name)] = py::bytes(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+  }
+  return d;
+}
+
+FileKind KindFromName(const std::string& kind) {
+  if (kind == "traj") return FileKind::kTraj;
+  if (kind == "project") return FileKind::kProject;
+  if (kind == "mesh") return FileKind::kMesh;
+  throw py::value_error("A file kind is 'traj', 'project' or 'mesh', not '" + kind + "'");
+}
+
+void BindRobotFiles(py::class_<PyRobot>& cls) {
+  cls.def(
+         "set_traj_file",
+         [](const PyRobot& self, const std::string& name, const py::bytes& content) {
+           auto bytes = BytesOf(content);
+           self.Sim([&](SimRobot& r) { r.SetTrajFile(name, std::move(bytes)); });
+         },
+         py::arg("name"), py::arg("content"),
+         "Stores or replaces trajectory file `name` as given, without the checks an upload passes.")
+      .def(
+          "set_project_file",
+          [](const PyRobot& self, const std::string& name, const py::bytes& content) {
+            auto bytes = BytesOf(content);
+            self.Sim([&](SimRobot& r) { r.SetProjectFile(name, std::move(bytes)); });
+          },
+          py::arg("name"), py::arg("content"),
+          "Stores or replaces project file `name` (with its extension, e.g. 'P.proj') as given; a "
+          "project is listed once its '.proj' and '.plan' files are both stored.")
+      .def(
+          "set_mesh_file",
+          [](const PyRobot& self, const std::string& path, const py::bytes& content) {
+            auto bytes = BytesOf(content);
+            self.Sim([&](SimRobot& r) { r.SetMeshFile(path, std::move(bytes)); });
+          },
+          py::arg("path"), py::arg("content"),
+          "Stores or replaces the collision mesh under `path` (without 'package://').")
+      .def(
+          "remove_file",
+          [](const PyRobot& self, const std::string& kind, const std::string& name) {
+            const FileKind k = KindFromName(kind);
+            self.Sim([&](SimRobot& r) { r.RemoveFile(k, name); });
+          },
+          py::arg("kind"), py::arg("name"),
+          "Removes a file of `kind` ('traj', 'project' or 'mesh'); ValueError for another kind or "
+          "a file the robot does not hold.")
+      .def(
+          "serve_urdf",
+          [](const PyRobot& self, std::optional<std::string> text) {
+            self.Sim([&](SimRobot& r) { r.ServeUrdf(std::move(text)); });
+          },
+          py::arg("text"),
+          "The URDF text operation 5 hands out from now on (any text); None restores the model's.")
+      .def(
+          "corrupt_next_reply",
+          [](const PyRobot& self, const std::string& what) {
+            DownloadFault fault;
+            if (what == "crc") {
+              fault = DownloadFault::kCrc;
+            } else if (what == "name") {
+              fault = DownloadFault::kName;
+            } else {
+              throw py::value_error("corrupt_next_reply takes 'crc' or 'name', not '" + what + "'");
+            }
+            self.Sim([&](SimRobot& r) { r.CorruptNextDownload(fault); });
+          },
+          py::arg("what"),
+          "The next download reply the robot grants (operations 62, 65, 66, 5) carries a wrong "
+          "CRC ('crc') or echoes another file name ('name').")
+      .def_property_readonly(
+          "traj_files",
+          [](const PyRobot& self) {
+            return FilesDict(self.Sim([](SimRobot& r) { return r.traj_files(); }));
+          },
+          "{name: bytes} of the trajectory files.")
+      .def_property_readonly(
+          "project_files",
+          [](const PyRobot& self) {
+            return FilesDict(self.Sim([](SimRobot& r) { return r.project_files(); }));
+          },
+          "{name with extension: bytes} of the project files.")
+      .def_property_readonly(
+          "mesh_files",
+          [](const PyRobot& self) {
+            return FilesDict(self.Sim([](SimRobot& r) { return r.mesh_files(); }));
+          },
+          "{path without 'package://': bytes} of the collision meshes.");
+}
+
 void BindRobotModel(py::class_<PyRobot>& cls) {
   cls.def_property_readonly("serial", &PyRobot::serial)
       .def_property_readonly("product_name",
@@ -910,6 +1014,7 @@ void RegisterModule(py::module_& m) {
   BindRobotReadBacks(robot);
   BindRobotDevices(robot);
   BindRobotTools(robot);
+  BindRobotFiles(robot);
 
   m.def("close_all", &CloseAll, "Closes every simulator of this module that is still open.");
   py::module_::import("atexit").attr("register")(m.attr("close_all"));
