@@ -14,7 +14,7 @@ STAMPS := .stamps
 BUILD_TYPE ?= Release
 
 APT_PACKAGES := cmake ninja-build g++ pkg-config libeigen3-dev libboost-dev libspdlog-dev \
-  libfmt-dev libtinyxml2-dev libyaml-cpp-dev libgtest-dev libgmock-dev libbenchmark-dev
+  libfmt-dev libtinyxml2-dev libyaml-cpp-dev zlib1g-dev libgtest-dev libgmock-dev libbenchmark-dev
 
 .PHONY: setup build test test-cpp test-python demo bench format clean
 

@@ -74,6 +74,11 @@ inline bool Serialize(Serializer& s, const std::string& v, ZResult* err = nullpt
   return detail::Check(s.serialize_substr(v.data(), v.size()), err, "Failed to serialize string");
 }
 
+// Byte sequences (file contents) are copied whole: the same bytes as a sequence of uint8 items.
+inline bool Serialize(Serializer& s, const std::vector<std::uint8_t>& v, ZResult* err = nullptr) {
+  return detail::Check(s.serialize_bytes(v.data(), v.size()), err, "Failed to serialize sequence");
+}
+
 inline bool DeserializeLength(Deserializer& d, std::size_t& n, ZResult* err = nullptr) {
   return detail::Check(d.deserialize_sequence_length(&n), err,
                        "Deserialization failure:: Failed to read sequence length");
@@ -101,6 +106,9 @@ inline bool Deserialize(Deserializer& d, std::uint64_t& v, ZResult* err = nullpt
 }
 inline bool Deserialize(Deserializer& d, float& v, ZResult* err = nullptr) {
   return detail::Check(d.deserialize_float(&v), err, "Deserialization failure");
+}
+inline bool Deserialize(Deserializer& d, std::vector<std::uint8_t>& v, ZResult* err = nullptr) {
+  return detail::Check(d.deserialize_bytes(&v), err, "Deserialization failure");
 }
 inline bool Deserialize(Deserializer& d, std::string& v, ZResult* err = nullptr) {
   return detail::Check(d.deserialize_string(&v), err, "Deserialization failure");

@@ -59,6 +59,15 @@ class Serializer {
     return Z_OK;
   }
 
+  // A length and the bytes, copied whole. Room is left for the few small fields that follow a
+  // file's bytes in a message, so that they do not double a large buffer.
+  ZResult serialize_bytes(const std::uint8_t* data, std::size_t length) {
+    serialize_sequence_length(length);
+    bytes_.reserve(bytes_.size() + length + kSlack);
+    bytes_.insert(bytes_.end(), data, data + length);
+    return Z_OK;
+  }
+
   // Reserves room for the bytes still to come; a hint, never required.
   void reserve(std::size_t n) { bytes_.reserve(n); }
 
@@ -74,6 +83,7 @@ class Serializer {
     return Z_OK;
   }
 
+  static constexpr std::size_t kSlack = 4096;
   std::vector<std::uint8_t> bytes_;
 };
 
@@ -123,6 +133,19 @@ class Deserializer {
       return Z_EDESERIALIZE;
     }
     value->assign(reinterpret_cast<const char*>(bytes_.data() + pos_), length);
+    pos_ += length;
+    return Z_OK;
+  }
+
+  // A length and that many bytes, copied whole.
+  ZResult deserialize_bytes(std::vector<std::uint8_t>* value) {
+    const std::size_t start = pos_;
+    std::size_t length = 0;
+    if (deserialize_sequence_length(&length) != Z_OK || length > remaining()) {
+      pos_ = start;
+      return Z_EDESERIALIZE;
+    }
+    value->assign(bytes_.begin() + pos_, bytes_.begin() + pos_ + length);
     pos_ += length;
     return Z_OK;
   }
