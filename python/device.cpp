@@ -14,8 +14,6 @@ using vyr::Device;
 
 namespace {
 
-std::shared_ptr<Device> MakeDevice(vyr::Robot& robot) { return MakeLive<Device>(LiveRobot(robot)); }
-
 template <typename Op>
 auto Method(Op op) {
   return LiveMethod("Device", op);
@@ -26,7 +24,7 @@ auto Method(Op op) {
 void BindDevice(py::module_& m) {
   py::class_<Device, std::shared_ptr<Device>> cls(
       m, "Device", "Interface to control the peripheral device(s) connected to the robot.");
-  cls.def(py::init(&MakeDevice),
+  cls.def(py::init(&MakeFromRobot<Device>),
           "[Non-blocking] Instantiate the device control interface.\n\n"
           "Args:\n"
           "    robot: Reference to the instance of korvo::vyr::Robot.\n\n"

@@ -15,8 +15,6 @@ using vyr::FileIO;
 
 namespace {
 
-std::shared_ptr<FileIO> MakeFileIO(vyr::Robot& robot) { return MakeLive<FileIO>(LiveRobot(robot)); }
-
 template <typename Op>
 auto Method(Op op) {
   return LiveMethod("FileIO", op);
@@ -39,7 +37,7 @@ void BindFileIO(py::module_& m) {
       m, "FileIO",
       "Interface to exchange files with the robot. Only certain types of file can be "
       "transferred.");
-  cls.def(py::init(&MakeFileIO),
+  cls.def(py::init(&MakeFromRobot<FileIO>),
           "[Non-blocking] Instantiate the file exchange interface.\n\n"
           "Args:\n"
           "    robot: Reference to the instance of korvo::vyr::Robot.\n\n"

@@ -12,10 +12,6 @@ using vyr::Gripper;
 
 namespace {
 
-std::shared_ptr<Gripper> MakeGripper(vyr::Robot& robot) {
-  return MakeLive<Gripper>(LiveRobot(robot));
-}
-
 template <typename Op>
 auto Method(Op op) {
   return LiveMethod("Gripper", op);
@@ -29,7 +25,7 @@ void BindGripper(py::module_& m) {
       "Interface to control the gripper installed on the robot. Because gripper is also a type "
       "of robot device, this API uses the same underlying infrastructure as vyr.Device, but with "
       "functions tailored specifically for gripper controls.");
-  cls.def(py::init(&MakeGripper),
+  cls.def(py::init(&MakeFromRobot<Gripper>),
           "[Non-blocking] Instantiate the gripper control interface.\n\n"
           "Args:\n"
           "    robot: Reference to the instance of korvo::vyr::Robot.\n\n"

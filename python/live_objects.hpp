@@ -106,6 +106,12 @@ std::shared_ptr<T> MakeLive(Args&&... args) {
   return object;
 }
 
+// Creates an interface of class T from a Robot, both released at interpreter exit.
+template <typename T>
+std::shared_ptr<T> MakeFromRobot(vyr::Robot& robot) {
+  return MakeLive<T>(LiveRobot(robot));
+}
+
 // `object`, or RuntimeError "[korvo::vyr::<name>] <name> was released at interpreter exit".
 template <typename T>
 T& Live(T& object, const char* name) {

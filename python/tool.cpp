@@ -16,11 +16,6 @@ using vyr::WorkCoord;
 
 namespace {
 
-template <typename T>
-std::shared_ptr<T> Make(vyr::Robot& robot) {
-  return MakeLive<T>(LiveRobot(robot));
-}
-
 template <typename Op>
 auto ToolMethod(Op op) {
   return LiveMethod("Tool", op);
@@ -38,7 +33,7 @@ void BindTool(py::module_& m) {
       m, "Tool",
       "Interface to manage tools of the robot. All updates take effect immediately without a "
       "power cycle. However, the robot must be in IDLE mode when applying changes.");
-  cls.def(py::init(&Make<Tool>),
+  cls.def(py::init(&MakeFromRobot<Tool>),
           "[Non-blocking] Instantiate the robot tool interface.\n\n"
           "Args:\n"
           "    robot: Reference to the instance of korvo::vyr::Robot.\n\n"
@@ -164,7 +159,7 @@ void BindWorkCoord(py::module_& m) {
       m, "WorkCoord",
       "Interface to manage work coordinates of the robot. All updates take effect immediately "
       "without a power cycle. However, the robot must be in IDLE mode when applying changes.");
-  cls.def(py::init(&Make<WorkCoord>),
+  cls.def(py::init(&MakeFromRobot<WorkCoord>),
           "[Non-blocking] Instantiate the work coordinate interface.\n\n"
           "Args:\n"
           "    robot: Reference to the instance of korvo::vyr::Robot.\n\n"

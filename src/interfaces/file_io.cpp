@@ -176,9 +176,7 @@ void FileIO::DownloadTrajFile(const std::string& file_name, const std::string& s
 
 void FileIO::UploadProject(const std::string& project_dir) {
   constexpr char kOperation[] = "UploadProject";
-  if (pimpl_->link.Robot().mode() != Mode::IDLE) {
-    throw std::logic_error(Prefix(kOperation) + "Robot is not in IDLE mode");
-  }
+  vyr_impl::RequireIdle(pimpl_->link, Prefix(kOperation));
   // "dir/" names the project "dir", as "dir" does.
   fs::path dir(project_dir);
   while (dir.has_relative_path() && dir.filename().empty()) dir = dir.parent_path();

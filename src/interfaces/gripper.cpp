@@ -12,6 +12,7 @@
 #include "korvo/vyr/device.hpp"
 #include "korvo/vyr/name_tables.hpp"
 #include "robot/robot_access.hpp"
+#include "robot/robot_impl.hpp"
 
 namespace korvo::vyr {
 namespace {
@@ -20,11 +21,6 @@ constexpr std::uint16_t kOpSyncGripperMap = 46;
 
 std::string Prefix(const char* operation) {
   return std::string("[korvo::vyr::Gripper::") + operation + "] ";
-}
-
-std::string GroupName(JointGroup group) {
-  const auto it = kJointGroupNames.find(group);
-  return it == kJointGroupNames.end() ? kJointGroupNames.at(JointGroup::UNKNOWN) : it->second;
 }
 
 }  // namespace
@@ -44,7 +40,7 @@ class Gripper::Impl {
     const auto it = enabled.find(group);
     if (it == enabled.end()) {
       throw std::logic_error(Prefix(operation) + "No gripper enabled for joint group [" +
-                             GroupName(group) + "]");
+                             Robot::Impl::GroupName(group) + "]");
     }
     return it->second;
   }
@@ -87,16 +83,12 @@ Gripper::Gripper(Robot& robot) : pimpl_(std::make_unique<Impl>(robot)) {}
 Gripper::~Gripper() = default;
 
 void Gripper::Enable(JointGroup group, const std::string& name) {
-  if (pimpl_->single_arm_groups.count(group) == 0) {
-    throw std::invalid_argument(
-        Prefix("Enable") + "The specified joint group [" + GroupName(group) +
-        "] is not an existing single-arm joint group in the connected robot");
-  }
+  vyr_impl::RequireSingleArm(pimpl_->single_arm_groups, group, Prefix("Enable"));
   if (const auto it = pimpl_->enabled.find(group); it != pimpl_->enabled.end()) {
     spdlog::warn(
         "[korvo::vyr::Gripper::Enable] Joint group [{}] already has an enabled gripper [{}], "
         "skipping",
-        GroupName(group), it->second.name);
+        Robot::Impl::GroupName(group), it->second.name);
     return;
   }
   try {
@@ -189,7 +181,7 @@ void Gripper::Stop(JointGroup group) {
   if (it == current.end() || !std::isfinite(it->second.width)) {
     throw std::runtime_error(Prefix("Stop") +
                              "Failed to fetch current gripper state for joint group [" +
-                             GroupName(group) + "]");
+                             Robot::Impl::GroupName(group) + "]");
   }
   // Go where the fingers already are, at the slowest velocity.
   pimpl_->Send(

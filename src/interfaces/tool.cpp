@@ -6,7 +6,6 @@
 #include <stdexcept>
 #include <thread>
 
-#include "korvo/vyr/name_tables.hpp"
 #include "robot/robot_access.hpp"
 #include "robot/robot_impl.hpp"
 
@@ -32,11 +31,6 @@ std::string Prefix(const char* operation) {
   return std::string("[korvo::vyr::Tool::") + operation + "] ";
 }
 
-std::string GroupName(JointGroup group) {
-  const auto it = kJointGroupNames.find(group);
-  return it == kJointGroupNames.end() ? kJointGroupNames.at(JointGroup::UNKNOWN) : it->second;
-}
-
 }  // namespace
 
 class Tool::Impl {
@@ -49,17 +43,18 @@ class Tool::Impl {
   vyr_impl::OperationsRPC& rpc() const { return link.client->operations_rpc(); }
 
   void RequireSingleArm(const char* operation, JointGroup group) const {
-    if (single_arm_groups.count(group) == 0) {
-      throw std::invalid_argument(
-          Prefix(operation) + "The specified joint group [" + GroupName(group) +
-          "] is not an existing single-arm joint group in the connected robot");
-    }
+    vyr_impl::RequireSingleArm(single_arm_groups, group, Prefix(operation));
   }
 
-  void RequireIdle(const char* operation) const {
-    if (link.Robot().mode() != Mode::IDLE) {
-      throw std::logic_error(Prefix(operation) + "Robot is not in IDLE mode");
+  void RequireIdle(const char* operation) const { vyr_impl::RequireIdle(link, Prefix(operation)); }
+
+  // The robot's tool names, with the "No reply" error of `operation`.
+  std::vector<std::string> Names(const char* operation) const {
+    std::vector<std::string> names;
+    if (!rpc().GetStringList(kOpToolList, names).ok()) {
+      throw std::runtime_error(Prefix(operation) + "No reply from the robot");
     }
+    return names;
   }
 
   // Sends a tool operation, then waits until the robot has applied it.
@@ -80,13 +75,7 @@ Tool::Tool(Robot& robot) : pimpl_(std::make_unique<Impl>(robot)) {}
 
 Tool::~Tool() = default;
 
-std::vector<std::string> Tool::list() const {
-  std::vector<std::string> names;
-  if (!pimpl_->rpc().GetStringList(kOpToolList, names).ok()) {
-    throw std::runtime_error(Prefix("list") + "No reply from the robot");
-  }
-  return names;
-}
+std::vector<std::string> Tool::list() const { return pimpl_->Names("list"); }
 
 std::string Tool::name(JointGroup group) const {
   pimpl_->RequireSingleArm("name", group);
@@ -99,10 +88,7 @@ std::string Tool::name(JointGroup group) const {
 }
 
 bool Tool::exist(const std::string& name) const {
-  std::vector<std::string> names;
-  if (!pimpl_->rpc().GetStringList(kOpToolList, names).ok()) {
-    throw std::runtime_error(Prefix("exist") + "No reply from the robot");
-  }
+  const auto names = pimpl_->Names("exist");
   return std::find(names.begin(), names.end(), name) != names.end();
 }
 

@@ -5,7 +5,6 @@
 #include <stdexcept>
 
 #include "robot/robot_access.hpp"
-#include "robot/robot_impl.hpp"
 
 namespace korvo::vyr {
 namespace {
@@ -28,10 +27,15 @@ class WorkCoord::Impl {
 
   vyr_impl::OperationsRPC& rpc() const { return link.client->operations_rpc(); }
 
-  void RequireIdle(const char* operation) const {
-    if (link.Robot().mode() != Mode::IDLE) {
-      throw std::logic_error(Prefix(operation) + "Robot is not in IDLE mode");
+  void RequireIdle(const char* operation) const { vyr_impl::RequireIdle(link, Prefix(operation)); }
+
+  // The robot's work coordinate names, with the "No reply" error of `operation`.
+  std::vector<std::string> Names(const char* operation) const {
+    std::vector<std::string> names;
+    if (!rpc().GetStringList(kOpList, names).ok()) {
+      throw std::runtime_error(Prefix(operation) + "No reply from the robot");
     }
+    return names;
   }
 
   // Sends `op_code` with the name and, unless it is a removal, the pose narrowed to floats.
@@ -52,19 +56,10 @@ WorkCoord::WorkCoord(Robot& robot) : pimpl_(std::make_unique<Impl>(robot)) {}
 
 WorkCoord::~WorkCoord() = default;
 
-std::vector<std::string> WorkCoord::list() const {
-  std::vector<std::string> names;
-  if (!pimpl_->rpc().GetStringList(kOpList, names).ok()) {
-    throw std::runtime_error(Prefix("list") + "No reply from the robot");
-  }
-  return names;
-}
+std::vector<std::string> WorkCoord::list() const { return pimpl_->Names("list"); }
 
 bool WorkCoord::exist(const std::string& name) const {
-  std::vector<std::string> names;
-  if (!pimpl_->rpc().GetStringList(kOpList, names).ok()) {
-    throw std::runtime_error(Prefix("exist") + "No reply from the robot");
-  }
+  const auto names = pimpl_->Names("exist");
   return std::find(names.begin(), names.end(), name) != names.end();
 }
 

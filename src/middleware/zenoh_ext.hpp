@@ -59,11 +59,11 @@ class Serializer {
     return Z_OK;
   }
 
-  // A length and the bytes, copied whole. Room is left for the few small fields that follow a
-  // file's bytes in a message, so that they do not double a large buffer.
+  // A length and the bytes, copied whole. After a large block (a file) room is left for the few
+  // small fields that follow it in a message, so that they do not double a large buffer.
   ZResult serialize_bytes(const std::uint8_t* data, std::size_t length) {
     serialize_sequence_length(length);
-    bytes_.reserve(bytes_.size() + length + kSlack);
+    if (length > kSlack) bytes_.reserve(bytes_.size() + length + kSlack);
     bytes_.insert(bytes_.end(), data, data + length);
     return Z_OK;
   }

@@ -24,4 +24,19 @@ vyr::Robot::Impl& RobotLink::Robot() const {
   return *impl;
 }
 
+void RequireIdle(const RobotLink& link, const std::string& prefix) {
+  if (link.Robot().mode() != vyr::Mode::IDLE) {
+    throw std::logic_error(prefix + "Robot is not in IDLE mode");
+  }
+}
+
+void RequireSingleArm(const std::map<vyr::JointGroup, std::string>& single_arm_groups,
+                      vyr::JointGroup group, const std::string& prefix) {
+  if (single_arm_groups.count(group) == 0) {
+    throw std::invalid_argument(
+        prefix + "The specified joint group [" + vyr::Robot::Impl::GroupName(group) +
+        "] is not an existing single-arm joint group in the connected robot");
+  }
+}
+
 }  // namespace korvo::vyr_impl

@@ -2,6 +2,7 @@
 // Model) attaches to the Robot it is built from.
 #pragma once
 
+#include <map>
 #include <memory>
 #include <string>
 
@@ -23,6 +24,14 @@ struct RobotLink {
   // "[korvo::vyr::<class_name>] Failed to access Robot instance" once the Robot is destroyed.
   vyr::Robot::Impl& Robot() const;
 };
+
+// The checks the auxiliary interfaces share; `prefix` is "[korvo::vyr::<Class>::<Operation>] ".
+// Throws std::logic_error prefix + "Robot is not in IDLE mode" unless the robot is in IDLE.
+void RequireIdle(const RobotLink& link, const std::string& prefix);
+// Throws std::invalid_argument prefix + "The specified joint group [<name>] is not an existing
+// single-arm joint group in the connected robot" unless `group` is one of `single_arm_groups`.
+void RequireSingleArm(const std::map<vyr::JointGroup, std::string>& single_arm_groups,
+                      vyr::JointGroup group, const std::string& prefix);
 
 struct RobotAccess {
   // Attaches interface `class_name` (e.g. "Gripper") to `robot`. Throws std::runtime_error

@@ -3,8 +3,6 @@
 #include "interfaces/local_files.hpp"
 
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -13,6 +11,8 @@
 #include <iterator>
 #include <string>
 #include <vector>
+
+#include "file_size_limit.hpp"
 
 namespace korvo::vyr_impl {
 namespace {
@@ -101,18 +101,10 @@ TEST_F(LocalFilesTest, SavesNewFilesWithTheUsualModeAndKeepsAnOldFilesMode) {
 TEST_F(LocalFilesTest, AFailedWriteLeavesTheOldFileIntact) {
   ASSERT_TRUE(SaveFile(dir_ / "mesh.stl", Bytes(100, 7)));
   // The process may write no file beyond 1 KiB: the new content fails half-way.
-  struct sigaction ignore {
-  }, previous{};
-  ignore.sa_handler = SIG_IGN;
-  ::sigaction(SIGXFSZ, &ignore, &previous);
-  rlimit old_limit{};
-  ::getrlimit(RLIMIT_FSIZE, &old_limit);
-  rlimit limit = old_limit;
-  limit.rlim_cur = 1024;
-  ::setrlimit(RLIMIT_FSIZE, &limit);
-  const bool saved = SaveFile(dir_ / "mesh.stl", Bytes(4096, 9));
-  ::setrlimit(RLIMIT_FSIZE, &old_limit);
-  ::sigaction(SIGXFSZ, &previous, nullptr);
+  const bool saved = [&] {
+    test::FileSizeLimit limit(1024);
+    return SaveFile(dir_ / "mesh.stl", Bytes(4096, 9));
+  }();
 
   EXPECT_FALSE(saved);
   EXPECT_EQ(Content(dir_ / "mesh.stl"), Bytes(100, 7));

@@ -2,8 +2,6 @@
 // meshes, the messages of every failure, and the hostile cases: robot-supplied names that would
 // leave the folder, saves that fail half-way, half-transferred projects.
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/resource.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -15,6 +13,7 @@
 #include <vector>
 
 #include "client/crc32.hpp"
+#include "file_size_limit.hpp"
 #include "korvo/vyr/file_io.hpp"
 #include "korvo/vyr/robot.hpp"
 #include "outcome.hpp"
@@ -61,11 +60,7 @@ class FileIOTest : public test::SimulatorSuite {
   std::vector<RPCRequest> Requests(std::uint16_t op_code) const {
     return test::VyrRequestsOf(*host_, op_code);
   }
-  std::vector<std::uint16_t> OpCodes() const {
-    std::vector<std::uint16_t> codes;
-    for (const auto& r : host_->vyr_requests()) codes.push_back(r.request.op_code);
-    return codes;
-  }
+  std::vector<std::uint16_t> OpCodes() const { return test::VyrOpCodesOf(*host_); }
   static Bytes Content(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
     return Bytes(std::istreambuf_iterator<char>(in), {});
@@ -161,18 +156,10 @@ TEST_F(FileIOTest, AFailedSaveKeepsTheOldFileAndIsReported) {
   Write(dir_ / "Wipe.traj", B("old content"));
   sim().SetTrajFile("Wipe.traj", Bytes(8192, 'n'));
   // No file of this process may grow beyond 1 KiB: the save fails half-way.
-  struct sigaction ignore {
-  }, previous{};
-  ignore.sa_handler = SIG_IGN;
-  ::sigaction(SIGXFSZ, &ignore, &previous);
-  rlimit old_limit{};
-  ::getrlimit(RLIMIT_FSIZE, &old_limit);
-  rlimit limit = old_limit;
-  limit.rlim_cur = 1024;
-  ::setrlimit(RLIMIT_FSIZE, &limit);
-  const auto outcome = OutcomeOf([&] { files_->DownloadTrajFile("Wipe.traj", dir_.string()); });
-  ::setrlimit(RLIMIT_FSIZE, &old_limit);
-  ::sigaction(SIGXFSZ, &previous, nullptr);
+  const auto outcome = [&] {
+    test::FileSizeLimit limit(1024);
+    return OutcomeOf([&] { files_->DownloadTrajFile("Wipe.traj", dir_.string()); });
+  }();
 
   EXPECT_EQ(outcome, Runtime(Prefix("DownloadTrajFile") + "Failed to save file [" +
                              (dir_ / "Wipe.traj").string() + "]"));

@@ -26,6 +26,13 @@ inline std::vector<zenoh_msgs::vyr_msg::RPCRequest> VyrRequestsOf(const sim::Rob
   return found;
 }
 
+// The operation codes of the VYR requests `host` received, oldest first.
+inline std::vector<std::uint16_t> VyrOpCodesOf(const sim::RobotHost& host) {
+  std::vector<std::uint16_t> codes;
+  for (const auto& r : host.vyr_requests()) codes.push_back(r.request.op_code);
+  return codes;
+}
+
 class SimulatorSuite : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {

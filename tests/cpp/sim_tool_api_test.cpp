@@ -66,11 +66,7 @@ class ToolTest : public test::SimulatorSuite {
   std::vector<RPCRequest> Requests(std::uint16_t op_code) const {
     return test::VyrRequestsOf(*host_, op_code);
   }
-  std::vector<std::uint16_t> OpCodes() const {
-    std::vector<std::uint16_t> codes;
-    for (const auto& r : host_->vyr_requests()) codes.push_back(r.request.op_code);
-    return codes;
-  }
+  std::vector<std::uint16_t> OpCodes() const { return test::VyrOpCodesOf(*host_); }
   void Switch(Mode mode) {
     robot_->SwitchMode(mode);
     host_->ClearRecords();

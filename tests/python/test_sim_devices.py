@@ -7,29 +7,15 @@ own robot under a fresh serial number.
 
 import contextlib
 import struct
-import time
 import uuid
 
 import pytest
 
 import korvo_mdw_test as mt
+from support import retry_until
 
 ARM_1, ARM_2 = 3, 4
 
-# The simulator answers on its own threads: conditions are polled until they hold. The deadline
-# only bounds a broken run.
-DEADLINE_S = 30.0
-
-
-def retry_until(attempt, what):
-    end = time.monotonic() + DEADLINE_S
-    while True:
-        result = attempt()
-        if result is not None and result is not False:
-            return result
-        if time.monotonic() > end:
-            pytest.fail(f"gave up waiting for {what}")
-        time.sleep(0.02)
 
 
 def f32(x):

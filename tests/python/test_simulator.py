@@ -19,6 +19,7 @@ import pytest
 
 import korvo_mdw_test as mt
 import korvosim
+from support import retry_until
 
 ALL, ARMS, ARM_1, ARM_2, EXT_AXIS = 0, 2, 3, 4, 5
 EVERY_GROUP = [ALL, ARMS, ARM_1, ARM_2, EXT_AXIS]
@@ -33,20 +34,6 @@ STOPPED_AUTO, STOPPED_EXTERNAL_AUTO, FAULT_EXTERNAL_AUTO = 3, 4, 15
 # Publisher options of the bridge: congestion control block, reliable.
 BLOCK, RELIABLE = 0, 1
 
-# zenoh learns of remote queryables and subscribers asynchronously, and the simulator reacts on
-# its own thread: conditions are polled until they hold. The deadline only bounds a broken run.
-DEADLINE_S = 30.0
-
-
-def retry_until(attempt, what):
-    end = time.monotonic() + DEADLINE_S
-    while True:
-        result = attempt()
-        if result is not None and result is not False:
-            return result
-        if time.monotonic() > end:
-            pytest.fail(f"gave up waiting for {what}")
-        time.sleep(0.02)
 
 
 def f32(x):
