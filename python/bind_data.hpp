@@ -50,6 +50,8 @@ vyr::Robot& LiveRobot(vyr::Robot& robot);
 void BindDevice(py::module_& m);
 void BindFileIO(py::module_& m);
 void BindGripper(py::module_& m);
+void BindMaintenance(py::module_& m);
+void BindSafety(py::module_& m);
 void BindTool(py::module_& m);
 void BindWorkCoord(py::module_& m);
 

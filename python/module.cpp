@@ -40,6 +40,7 @@ void RegisterModule(py::module_& m) {
   // 10. GripperParams and GripperStates, then class Gripper, then class Maintenance.
   BindGripperRecords(m);
   BindGripper(m);
+  BindMaintenance(m);
   // 11. Mode and kModeNames: exported last of all enums, so it owns the module-level UNKNOWN.
   BindMode(m);
   // 12. IKParams and IKResult, then class Model (with its NumPy gravity_vector default).
@@ -49,6 +50,7 @@ void RegisterModule(py::module_& m) {
   // 14. kSafetyIOPorts, SafetyLimits, then class Safety.
   m.attr("kSafetyIOPorts") = vyr::kSafetyIOPorts;
   BindSafetyLimits(m);
+  BindSafety(m);
   // 15. ToolParams, then class Tool, then class WorkCoord.
   BindToolParams(m);
   BindTool(m);

@@ -12,8 +12,7 @@ using vyr::ProductModel;
 // Per joint of a 7-joint arm, in degrees and degrees per second.
 constexpr std::array<double, 7> kMinPositionDeg = {-362.5, -122.5, -362.5, -122.5,
                                                    -362.5, -122.5, -362.5};
-constexpr std::array<double, 7> kMaxPositionDeg = {362.5, 122.5, 362.5, 122.5,
-                                                   362.5, 122.5, 362.5};
+constexpr std::array<double, 7> kMaxPositionDeg = {362.5, 122.5, 362.5, 122.5, 362.5, 122.5, 362.5};
 constexpr std::array<double, 7> kMaxVelocityNormalDeg = {130, 130, 130, 130, 355, 355, 355};
 constexpr std::array<double, 7> kMaxVelocityReducedDeg = {78, 78, 78, 78, 213, 213, 213};
 
