@@ -6,11 +6,11 @@
 #include <algorithm>
 #include <cmath>
 #include <numbers>
-#include <regex>
 #include <sstream>
 #include <stdexcept>
 
 #include "korvo/vyr/name_tables.hpp"
+#include "sim/primitive_text.hpp"
 
 namespace korvo::sim {
 namespace {
@@ -53,42 +53,6 @@ Eigen::Quaterniond FromEulerDegrees(double a, double b, double c) {
   return Eigen::Quaterniond(Eigen::AngleAxisd(c * kDegree, Eigen::Vector3d::UnitZ()) *
                             Eigen::AngleAxisd(b * kDegree, Eigen::Vector3d::UnitY()) *
                             Eigen::AngleAxisd(a * kDegree, Eigen::Vector3d::UnitX()));
-}
-
-std::vector<double> Numbers(const std::string& text) {
-  std::vector<double> out;
-  std::istringstream in(text);
-  for (std::string token; in >> token;) {
-    char* end = nullptr;
-    const double v = std::strtod(token.c_str(), &end);
-    if (end != token.c_str() + token.size()) return {};
-    out.push_back(v);
-  }
-  return out;
-}
-
-std::vector<std::string> Words(const std::string& text) {
-  std::vector<std::string> out;
-  std::istringstream in(text);
-  for (std::string token; in >> token;) out.push_back(token);
-  return out;
-}
-
-// The value text of `name` in "Name(a = 1, target = ...)"; the arguments are separated by ", ".
-std::optional<std::string> Argument(const std::string& arguments, const std::string& name) {
-  const std::string key = name + " = ";
-  std::size_t pos = 0;
-  while ((pos = arguments.find(key, pos)) != std::string::npos) {
-    if (pos == 0 || arguments.compare(pos - 2, 2, ", ") == 0) break;
-    ++pos;
-  }
-  if (pos == std::string::npos) return std::nullopt;
-  const std::size_t start = pos + key.size();
-  static const std::regex kNext(R"(, [^\s=,]+ = )");
-  std::smatch next;
-  const std::string rest = arguments.substr(start);
-  if (std::regex_search(rest, next, kNext)) return rest.substr(0, next.position());
-  return rest;
 }
 
 }  // namespace
@@ -541,35 +505,35 @@ bool SimRobot::ExecutePrimitives(const VyrRequest& request) {
   const auto& groups = request.joint_groups;
   const auto& texts = request.string_container;
   if (mode_ != Mode::NRT_PRIMITIVE_EXECUTION || !Operational()) return false;
-  if (request.bool_container.size() != groups.size() ||
+  if (groups.size() > model_.arms().size() || request.bool_container.size() != groups.size() ||
       request.int_container.size() != groups.size() || texts.size() != groups.size()) {
     return false;
   }
-  static const std::regex kCommand(R"(^(\w+)\((.*)\)$)");
   std::map<std::uint16_t, std::pair<std::string, std::vector<double>>> planned;
   for (std::size_t i = 0; i < groups.size(); ++i) {
     const auto g = groups[i];
     if ((g != kArm1 && g != kArm2) || !GroupExists(g)) return false;
-    std::smatch m;
-    if (!std::regex_match(texts[i], m, kCommand)) return false;
-    const std::string name = m[1], arguments = m[2];
+    const auto call = ParsePrimitiveCall(texts[i]);
+    if (!call) return false;
+    const std::string& name = call->name;
+    const std::string& arguments = call->arguments;
     const auto [start, n] = Layout(g);
     std::vector<double> q = q_;
     if (name == "Home") {
       for (unsigned j = 0; j < n; ++j) q[start + j] = model_.joints()[start + j].home;
     } else if (name == "MoveJ") {
       // target = JPOS: 7 arm joints in degrees, then 6 external axes.
-      const auto target = Argument(arguments, "target");
-      const auto values = target ? Numbers(*target) : std::vector<double>{};
+      const auto target = PrimitiveArgument(arguments, "target");
+      const auto values = target ? FiniteNumbers(*target) : std::vector<double>{};
       if (values.size() != 13) return false;
       for (unsigned j = 0; j < n && j < 7; ++j) q[start + j] = values[j] * kDegree;
     } else if (name == "MoveL") {
       // target = COORD: position in m, Euler angles in degrees, frame, reference joints.
-      const auto target = Argument(arguments, "target");
+      const auto target = PrimitiveArgument(arguments, "target");
       const auto words = target ? Words(*target) : std::vector<std::string>{};
       if (words.size() != 8 && words.size() != 15 && words.size() != 21) return false;
-      const auto numbers = Numbers(words[0] + " " + words[1] + " " + words[2] + " " + words[3] +
-                                   " " + words[4] + " " + words[5]);
+      const auto numbers = FiniteNumbers(words[0] + " " + words[1] + " " + words[2] + " " +
+                                         words[3] + " " + words[4] + " " + words[5]);
       if (numbers.size() != 6) return false;
       const Eigen::Quaterniond r = FromEulerDegrees(numbers[3], numbers[4], numbers[5]);
       const auto solved =
