@@ -6,11 +6,11 @@
 #include <algorithm>
 #include <cmath>
 #include <numbers>
-#include <regex>
 #include <sstream>
 #include <stdexcept>
 
 #include "korvo/vyr/name_tables.hpp"
+#include "sim/primitive_text.hpp"
 
 namespace korvo::sim {
 namespace {
@@ -28,6 +28,9 @@ constexpr auto kHeartbeatLimit = std::chrono::milliseconds(200);
 constexpr auto kLateCommand = std::chrono::milliseconds(3);
 constexpr std::uint16_t kArm1 = 3;
 constexpr std::uint16_t kArm2 = 4;
+// Velocity limits of the reduced safety state relative to the normal ones: the ratio of the
+// product defaults (78 to 130 degrees per second).
+constexpr double kReducedVelocityRatio = 0.6;
 
 enum Level : std::uint16_t { kInfo = 1, kWarning = 2, kError = 3, kCritical = 4 };
 
@@ -55,42 +58,6 @@ Eigen::Quaterniond FromEulerDegrees(double a, double b, double c) {
                             Eigen::AngleAxisd(a * kDegree, Eigen::Vector3d::UnitX()));
 }
 
-std::vector<double> Numbers(const std::string& text) {
-  std::vector<double> out;
-  std::istringstream in(text);
-  for (std::string token; in >> token;) {
-    char* end = nullptr;
-    const double v = std::strtod(token.c_str(), &end);
-    if (end != token.c_str() + token.size()) return {};
-    out.push_back(v);
-  }
-  return out;
-}
-
-std::vector<std::string> Words(const std::string& text) {
-  std::vector<std::string> out;
-  std::istringstream in(text);
-  for (std::string token; in >> token;) out.push_back(token);
-  return out;
-}
-
-// The value text of `name` in "Name(a = 1, target = ...)"; the arguments are separated by ", ".
-std::optional<std::string> Argument(const std::string& arguments, const std::string& name) {
-  const std::string key = name + " = ";
-  std::size_t pos = 0;
-  while ((pos = arguments.find(key, pos)) != std::string::npos) {
-    if (pos == 0 || arguments.compare(pos - 2, 2, ", ") == 0) break;
-    ++pos;
-  }
-  if (pos == std::string::npos) return std::nullopt;
-  const std::size_t start = pos + key.size();
-  static const std::regex kNext(R"(, [^\s=,]+ = )");
-  std::smatch next;
-  const std::string rest = arguments.substr(start);
-  if (std::regex_search(rest, next, kNext)) return rest.substr(0, next.position());
-  return rest;
-}
-
 }  // namespace
 
 SimRobot::SimRobot(std::string serial, RobotModel model)
@@ -98,12 +65,14 @@ SimRobot::SimRobot(std::string serial, RobotModel model)
       model_(std::move(model)),
       devices_(model_.arms()),
       tools_(model_.arms()),
+      safety_settings_(model_),
       files_(serial_ + ".urdf", model_.urdf(), CollisionMeshes(model_.tree())) {
   const unsigned n = model_.full_dof();
   for (const auto& j : model_.joints()) {
     q_min_.push_back(j.q_min);
     q_max_.push_back(j.q_max);
     dq_max_.push_back(j.dq_max);
+    dq_max_reduced_.push_back(kReducedVelocityRatio * j.dq_max);
     tau_max_.push_back(j.tau_max);
     q_.push_back(j.home);
   }
@@ -159,6 +128,12 @@ void SimRobot::EnterIdle(const std::string& why) {
   }
   mode_ = Mode::IDLE;
   plan_.reset();
+  for (auto& [g, run] : primitives_) {
+    if (run.reached || run.aborted) continue;
+    run.aborted = true;
+    Event(kWarning, 1402, "Primitive [" + run.name + "] aborted", why);
+  }
+  torque_calibration_.Forget();
   has_target_ = false;
   waypoint_queue_.clear();
   rt_mode_entered_.reset();
@@ -301,6 +276,16 @@ vyr_msg::RPCReply SimRobot::HandleVyr(const vyr_msg::RPCRequest& request) {
     case 82:
       ok = Setting(request);
       break;
+    case 100:
+    case 101:
+    case 102:
+    case 103:
+      ok = safety_settings_.Handle(request, mode_ == Mode::IDLE);
+      break;
+    case 110:
+      ok = torque_calibration_.Save(request,
+                                    mode_ == Mode::NRT_PRIMITIVE_EXECUTION && Operational());
+      break;
     default:
       ok = false;
   }
@@ -436,8 +421,10 @@ bool SimRobot::JointLimits(const VyrRequest& request, VyrReply& reply) const {
   for (const auto g : request.joint_groups) {
     if (!GroupExists(g)) continue;
     const auto [start, n] = Layout(g);
+    // The robot reports the velocity limits of the safety state it is in.
+    const auto* dq_max = safety_ == safety::kReduced ? &dq_max_reduced_ : &dq_max_;
     std::vector<float> row;
-    for (const auto* limits : {&q_max_, &q_min_, &dq_max_, &tau_max_}) {
+    for (const auto* limits : {&q_max_, &q_min_, dq_max, &tau_max_}) {
       const auto part = Floats(*limits, start, n);
       row.insert(row.end(), part.begin(), part.end());
     }
@@ -541,52 +528,68 @@ bool SimRobot::ExecutePrimitives(const VyrRequest& request) {
   const auto& groups = request.joint_groups;
   const auto& texts = request.string_container;
   if (mode_ != Mode::NRT_PRIMITIVE_EXECUTION || !Operational()) return false;
-  if (request.bool_container.size() != groups.size() ||
+  if (groups.size() > model_.arms().size() || request.bool_container.size() != groups.size() ||
       request.int_container.size() != groups.size() || texts.size() != groups.size()) {
     return false;
   }
-  static const std::regex kCommand(R"(^(\w+)\((.*)\)$)");
-  std::map<std::uint16_t, std::pair<std::string, std::vector<double>>> planned;
+  struct Planned {
+    std::string name;
+    std::vector<double> q;            // full-DoF target
+    std::optional<double> wait_time;  // a torque-sensor calibration's, in seconds
+  };
+  std::map<std::uint16_t, Planned> planned;
   for (std::size_t i = 0; i < groups.size(); ++i) {
     const auto g = groups[i];
     if ((g != kArm1 && g != kArm2) || !GroupExists(g)) return false;
-    std::smatch m;
-    if (!std::regex_match(texts[i], m, kCommand)) return false;
-    const std::string name = m[1], arguments = m[2];
+    const auto call = ParsePrimitiveCall(texts[i]);
+    if (!call) return false;
+    const std::string& name = call->name;
+    const std::string& arguments = call->arguments;
     const auto [start, n] = Layout(g);
-    std::vector<double> q = q_;
+    Planned p{name, q_, std::nullopt};
+    std::vector<double>& q = p.q;
     if (name == "Home") {
       for (unsigned j = 0; j < n; ++j) q[start + j] = model_.joints()[start + j].home;
     } else if (name == "MoveJ") {
       // target = JPOS: 7 arm joints in degrees, then 6 external axes.
-      const auto target = Argument(arguments, "target");
-      const auto values = target ? Numbers(*target) : std::vector<double>{};
+      const auto target = PrimitiveArgument(arguments, "target");
+      const auto values = target ? FiniteNumbers(*target) : std::vector<double>{};
       if (values.size() != 13) return false;
       for (unsigned j = 0; j < n && j < 7; ++j) q[start + j] = values[j] * kDegree;
     } else if (name == "MoveL") {
       // target = COORD: position in m, Euler angles in degrees, frame, reference joints.
-      const auto target = Argument(arguments, "target");
+      const auto target = PrimitiveArgument(arguments, "target");
       const auto words = target ? Words(*target) : std::vector<std::string>{};
       if (words.size() != 8 && words.size() != 15 && words.size() != 21) return false;
-      const auto numbers = Numbers(words[0] + " " + words[1] + " " + words[2] + " " + words[3] +
-                                   " " + words[4] + " " + words[5]);
+      const auto numbers = FiniteNumbers(words[0] + " " + words[1] + " " + words[2] + " " +
+                                         words[3] + " " + words[4] + " " + words[5]);
       if (numbers.size() != 6) return false;
       const Eigen::Quaterniond r = FromEulerDegrees(numbers[3], numbers[4], numbers[5]);
       const auto solved =
           SolveIk(g, {numbers[0], numbers[1], numbers[2], r.w(), r.x(), r.y(), r.z()}, q_, false);
       if (!solved) return false;
       q = *solved;
+    } else if (name == TorqueCalibration::kPrimitive) {
+      // The arm holds where it is while the sensors settle.
+      p.wait_time = TorqueCalibration::WaitTime(arguments);
+      if (!p.wait_time) return false;
     } else if (name != "ZeroFTSensor") {
       return false;  // not a primitive of this robot
     }
-    planned[g] = {name, q};
+    planned[g] = std::move(p);
   }
   const auto now = Clock::now();
-  for (auto& [g, run] : planned) {
-    primitives_[g] = PrimitiveRun{run.first, now, 0.0, run.first == "ZeroFTSensor"};
-    if (run.first != "ZeroFTSensor") SetTarget(g, run.second, velocity_scale_ / 100.0);
+  for (auto& [g, p] : planned) {
+    PrimitiveRun run{p.name, now};
+    run.reached = p.name == "ZeroFTSensor";
+    if (p.wait_time) run.ends = now + torque_calibration_.Duration(*p.wait_time);
+    if (!run.reached) SetTarget(g, p.q, velocity_scale_ / 100.0);
+    primitives_[g] = std::move(run);
+    if (interruption_ && !interruption_->started && interruption_->name == p.name) {
+      interruption_->started = now;
+    }
     Event(kInfo, 1400,
-          "Primitive [" + run.first + "] started on [" +
+          "Primitive [" + p.name + "] started on [" +
               vyr::kJointGroupNames.at(static_cast<JointGroup>(g)) + "]");
   }
   return true;
@@ -803,6 +806,16 @@ void SimRobot::Step(Clock::time_point now) {
       Event(kInfo, 1003, "Brakes released, robot ready");
     }
   }
+  if (interruption_ && interruption_->started &&
+      now >= *interruption_->started + interruption_->after) {
+    const Interruption kind = interruption_->kind;
+    interruption_.reset();
+    if (kind == Interruption::kFault) {
+      EnterFault(false, true);
+    } else {
+      EnterEstop();
+    }
+  }
   // Real-time motion needs a live client: stop it when the heartbeat has been silent too long.
   if (IsRealtime(mode_) && rt_mode_entered_ && now - *rt_mode_entered_ > kHeartbeatLimit &&
       (!last_heartbeat_ || now - *last_heartbeat_ > kHeartbeatLimit)) {
@@ -826,12 +839,17 @@ bool SimRobot::AtTarget() const {
 
 void SimRobot::StepTasks(Clock::time_point now) {
   for (auto& [g, run] : primitives_) {
-    if (!run.reached) {
-      run.time_period = std::max(0.0, std::chrono::duration<double>(now - run.started).count());
-      if (!has_target_ || AtTarget()) {
-        run.reached = true;
-        Event(kInfo, 1401, "Primitive [" + run.name + "] reached its target");
-      }
+    if (run.reached || run.aborted) continue;
+    run.time_period = std::max(0.0, std::chrono::duration<double>(now - run.started).count());
+    if (run.ends) {
+      // Only a calibration that runs to its end may be saved.
+      if (now < *run.ends) continue;
+      run.reached = true;
+      torque_calibration_.Completed();
+      Event(kInfo, 1401, "Primitive [" + run.name + "] finished");
+    } else if (!has_target_ || AtTarget()) {
+      run.reached = true;
+      Event(kInfo, 1401, "Primitive [" + run.name + "] reached its target");
     }
   }
   if (plan_ && plan_->calibration) {
@@ -892,6 +910,12 @@ void SimRobot::StepJoints(double dt) {
     default:
       break;
   }
+  if (stalled_) {
+    std::fill(dq_.begin(), dq_.end(), 0.0);
+    q_d_ = has_target_ ? target_ : q_;
+    std::fill(tau_.begin(), tau_.end(), 0.0);
+    return;
+  }
   for (std::size_t j = 0; j < n; ++j) {
     const double a_max = has_target_ ? target_ddq_max_[j] : model_.joints()[j].ddq_max;
     double v_goal = 0.0;
@@ -920,8 +944,9 @@ void SimRobot::StepJoints(double dt) {
 vyr_msg::RealtimeStates SimRobot::RealtimeStates() const {
   std::lock_guard lock(mutex_);
   vyr_msg::RealtimeStates m;
-  m.busy = plan_.has_value() || std::any_of(primitives_.begin(), primitives_.end(),
-                                            [](const auto& p) { return !p.second.reached; });
+  m.busy = plan_.has_value() ||
+           std::any_of(primitives_.begin(), primitives_.end(),
+                       [](const auto& p) { return !p.second.reached && !p.second.aborted; });
   m.timeliness_failure_count = timeliness_failures_;
   m.mode = static_cast<std::uint16_t>(mode_);
   m.gripper_states = devices_.GripperStates();
@@ -1012,13 +1037,7 @@ void SimRobot::SetSystemState(std::uint16_t state) {
 void SimRobot::PressEstop(bool pressed) {
   std::lock_guard lock(mutex_);
   if (pressed) {
-    estop_released_ = false;
-    safety_ = safety::kCat1Stop;
-    brakes_engaged_ = true;
-    brakes_released_at_.reset();
-    EnterIdle("E-stop pressed");
-    Event(kCritical, 2001, "E-stop pressed", "Robot stopped and brakes engaged",
-          "An emergency stop button was pressed", "Release the E-stop, then servo on");
+    EnterEstop();
   } else {
     estop_released_ = true;
     Event(kInfo, 2002, "E-stop released");
@@ -1027,6 +1046,20 @@ void SimRobot::PressEstop(bool pressed) {
 
 void SimRobot::RaiseFault(bool critical, bool clearable) {
   std::lock_guard lock(mutex_);
+  EnterFault(critical, clearable);
+}
+
+void SimRobot::EnterEstop() {
+  estop_released_ = false;
+  safety_ = safety::kCat1Stop;
+  brakes_engaged_ = true;
+  brakes_released_at_.reset();
+  EnterIdle("E-stop pressed");
+  Event(kCritical, 2001, "E-stop pressed", "Robot stopped and brakes engaged",
+        "An emergency stop button was pressed", "Release the E-stop, then servo on");
+}
+
+void SimRobot::EnterFault(bool critical, bool clearable) {
   fault_active_ = true;
   fault_critical_ = critical;
   fault_clearable_ = clearable;
@@ -1066,6 +1099,7 @@ void SimRobot::SetJointLimits(const std::vector<double>& q_min, const std::vecto
   q_max_ = q_max;
   dq_max_ = dq_max;
   tau_max_ = tau_max;
+  for (std::size_t j = 0; j < n; ++j) dq_max_reduced_[j] = kReducedVelocityRatio * dq_max[j];
 }
 
 void SimRobot::SetJointPositions(const std::vector<double>& q) {
@@ -1165,6 +1199,51 @@ void SimRobot::ServeUrdf(std::optional<std::string> text) { files_.ServeUrdf(std
 
 void SimRobot::CorruptNextDownload(DownloadFault fault) { files_.CorruptNextDownload(fault); }
 
+void SimRobot::SetSafetyInputs(const std::array<bool, 8>& inputs) {
+  std::lock_guard lock(mutex_);
+  safety_inputs_ = inputs;
+}
+
+void SimRobot::Reboot() {
+  std::lock_guard lock(mutex_);
+  const vyr::SafetyLimits pending = safety_settings_.TakePending();
+  const auto apply = [&](const std::map<JointGroup, std::vector<double>>& limits,
+                         std::vector<double>& to) {
+    for (const auto& [g, values] : limits) {
+      const auto [start, n] = Layout(static_cast<std::uint16_t>(g));
+      for (unsigned j = 0; j < n && j < values.size(); ++j) to[start + j] = values[j];
+    }
+  };
+  apply(pending.q_min, q_min_);
+  apply(pending.q_max, q_max_);
+  apply(pending.dq_max_normal, dq_max_);
+  apply(pending.dq_max_reduced, dq_max_reduced_);
+  EnterIdle("Robot rebooted");
+  Event(kInfo, 1700, "Robot rebooted", "Pending safety limits applied");
+}
+
+void SimRobot::StallMotion(bool stalled) {
+  std::lock_guard lock(mutex_);
+  stalled_ = stalled;
+}
+
+void SimRobot::SetTorqueCalibrationTimeScale(double scale) {
+  std::lock_guard lock(mutex_);
+  torque_calibration_.SetTimeScale(scale);
+}
+
+void SimRobot::InterruptNextPrimitive(const std::string& name, double after_seconds,
+                                      Interruption kind) {
+  // A day bounds the conversion to nanoseconds; no test waits that long.
+  if (!std::isfinite(after_seconds) || after_seconds < 0.0 || after_seconds > 86400.0) {
+    throw std::invalid_argument(
+        "An interruption comes between 0 and 86400 seconds after the start");
+  }
+  const std::chrono::nanoseconds after(std::llround(after_seconds * 1e9));
+  std::lock_guard lock(mutex_);
+  interruption_ = ArmedInterruption{name, after, kind, std::nullopt};
+}
+
 // ---- inspection ---------------------------------------------------------------------------------
 
 Mode SimRobot::mode() const {
@@ -1260,6 +1339,23 @@ std::map<std::string, std::vector<std::uint8_t>> SimRobot::project_files() const
 
 std::map<std::string, std::vector<std::uint8_t>> SimRobot::mesh_files() const {
   return files_.files(FileKind::kMesh);
+}
+
+vyr::SafetyLimits SimRobot::pending_safety_limits() const {
+  std::lock_guard lock(mutex_);
+  return safety_settings_.pending();
+}
+TorqueRegulator SimRobot::torque_regulator() const {
+  std::lock_guard lock(mutex_);
+  return safety_settings_.regulator();
+}
+std::uint64_t SimRobot::torque_calibrations_saved() const {
+  std::lock_guard lock(mutex_);
+  return torque_calibration_.saved();
+}
+std::vector<double> SimRobot::reduced_velocity_limits() const {
+  std::lock_guard lock(mutex_);
+  return dq_max_reduced_;
 }
 
 }  // namespace korvo::sim

@@ -24,8 +24,10 @@
 #include "sim/gripper_model.hpp"
 #include "sim/payload_calibration.hpp"
 #include "sim/robot_model.hpp"
+#include "sim/safety_settings.hpp"
 #include "sim/sim_types.hpp"
 #include "sim/tools.hpp"
+#include "sim/torque_calibration.hpp"
 #include "sim/work_coords.hpp"
 
 namespace korvo::sim {
@@ -62,7 +64,8 @@ class SimRobot {
   // Skips servo-on: brakes released, safety NORMAL, ready to operate.
   void MakeReady();
   void SetServerVersions(const std::string& vyr, const std::string& qel);
-  // Full-DoF vectors; std::invalid_argument for another length.
+  // Full-DoF vectors; std::invalid_argument for another length. The reduced-state velocity limits
+  // follow at 0.6 times dq_max.
   void SetJointLimits(const std::vector<double>& q_min, const std::vector<double>& q_max,
                       const std::vector<double>& dq_max, const std::vector<double>& tau_max);
   void SetJointPositions(const std::vector<double>& q);  // full DoF, else std::invalid_argument
@@ -104,6 +107,23 @@ class SimRobot {
   void ServeUrdf(std::optional<std::string> text);
   // The next download reply the robot grants (operations 62, 65, 66, 5) goes wrong this way.
   void CorruptNextDownload(DownloadFault fault);
+  // What the eight safety input ports read.
+  void SetSafetyInputs(const std::array<bool, 8>& inputs);
+  // Applies every pending safety limit (operation 6 reports them from now on), forgets them and
+  // returns to IDLE. The robot stays hosted and connected.
+  void Reboot();
+  // While stalled, discrete targets (primitives, plans, non-real-time joint commands) are not
+  // approached: the joints hold still until released or interrupted.
+  void StallMotion(bool stalled);
+  // How many times its waitTime a torque-sensor calibration runs (1 at start).
+  // std::invalid_argument for a negative or non-finite scale, or one above
+  // TorqueCalibration::kMaxTimeScale.
+  void SetTorqueCalibrationTimeScale(double scale);
+  // Armed once: `after_seconds` after the next primitive `name` starts (whether or not it is still
+  // running then), the simulator's loop raises a minor, clearable fault or presses the E-stop.
+  // Replaces an interruption armed before. std::invalid_argument for a negative or non-finite
+  // time, or one above a day.
+  void InterruptNextPrimitive(const std::string& name, double after_seconds, Interruption kind);
 
   // ---- inspection ----
   vyr::Mode mode() const;
@@ -138,6 +158,12 @@ class SimRobot {
   std::map<std::string, std::vector<std::uint8_t>> traj_files() const;
   std::map<std::string, std::vector<std::uint8_t>> project_files() const;
   std::map<std::string, std::vector<std::uint8_t>> mesh_files() const;
+  // Safety limits accepted but not applied before a reboot, per single arm.
+  vyr::SafetyLimits pending_safety_limits() const;
+  TorqueRegulator torque_regulator() const;
+  std::uint64_t torque_calibrations_saved() const;
+  // The full-DoF velocity limits of the reduced safety state.
+  std::vector<double> reduced_velocity_limits() const;
 
  private:
   // A running plan: it walks through postures around the home posture.
@@ -153,12 +179,22 @@ class SimRobot {
     std::optional<bool> calibration;
     Clock::time_point ends;
   };
-  // A primitive running (or finished) on one single-arm group.
+  // A primitive running (or finished) on one single-arm group. Most end at their target; a
+  // torque-sensor calibration ends at a time.
   struct PrimitiveRun {
     std::string name;
     Clock::time_point started;
     double time_period = 0.0;
     bool reached = false;
+    bool aborted = false;  // cut short by IDLE: never reached, no longer busy
+    std::optional<Clock::time_point> ends{};
+  };
+  // An interruption armed for the next start of primitive `name`.
+  struct ArmedInterruption {
+    std::string name;
+    std::chrono::nanoseconds after;
+    Interruption kind;
+    std::optional<Clock::time_point> started;
   };
 
   using VyrReply = zenoh_msgs::vyr_msg::RPCReply;
@@ -170,7 +206,10 @@ class SimRobot {
   void Event(std::uint16_t level, std::int32_t id, const std::string& description,
              const std::string& consequences = "", const std::string& causes = "",
              const std::string& actions = "");
+  // Leaves every mode for IDLE: plans stop, unfinished primitives are aborted.
   void EnterIdle(const std::string& why);
+  void EnterFault(bool critical, bool clearable);
+  void EnterEstop();
 
   bool ServoOn();
   bool ClearFault();
@@ -203,6 +242,7 @@ class SimRobot {
   std::string qel_version_ = "v2.1";
   std::string software_version_ = "v2.1.0-sim";
   std::vector<double> q_min_, q_max_, dq_max_, tau_max_;
+  std::vector<double> dq_max_reduced_;  // reported instead of dq_max_ in the reduced state
 
   vyr::Mode mode_ = vyr::Mode::IDLE;
   std::int16_t safety_ = safety::kCat1Stop;
@@ -224,6 +264,7 @@ class SimRobot {
   std::vector<double> target_;              // discrete joint target, full DoF
   std::vector<double> target_dq_max_, target_ddq_max_;
   bool has_target_ = false;
+  bool stalled_ = false;
   std::map<std::uint16_t, zenoh_msgs::vyr_msg::CartesianCommand> cartesian_d_;
 
   std::uint64_t timeliness_failures_ = 0;
@@ -240,11 +281,14 @@ class SimRobot {
   std::optional<Clock::time_point> rt_mode_entered_;
   std::vector<std::vector<double>> waypoint_queue_;
   int corrupt_primitive_states_ = 0;
+  std::optional<ArmedInterruption> interruption_;
   GlobalVariables globals_;
   Devices devices_;
   Tools tools_;
   PayloadCalibration calibration_;
   WorkCoords work_coords_;
+  SafetySettings safety_settings_;
+  TorqueCalibration torque_calibration_;
   FileStore files_;  // locks itself; never touched under mutex_
   std::map<std::pair<std::uint16_t, std::uint16_t>, VyrRequest> settings_;
   std::vector<zenoh_msgs::qel_msg::EventLog> events_;

@@ -34,6 +34,9 @@ struct ReplyRule {
   int after = 0;
 };
 
+// How an armed interruption stops a primitive: a minor, clearable fault, or the E-stop pressed.
+enum class Interruption { kFault, kEstop };
+
 // The streams the simulator publishes.
 enum class Stream { kStates, kBasic, kExtra };
 

@@ -855,6 +855,95 @@ void BindRobotTools(py::class_<PyRobot>& cls) {
           "{'mass', 'CoM', 'inertia'} of the last completed payload calibration, or None.");
 }
 
+// ---- safety settings and torque-sensor calibration ----------------------------------------------
+
+Interruption InterruptionFromName(const std::string& name) {
+  return FromName<Interruption>({{"fault", Interruption::kFault}, {"estop", Interruption::kEstop}},
+                                name, "interruption");
+}
+
+py::dict GroupMap(const std::map<vyr::JointGroup, std::vector<double>>& limits) {
+  py::dict d;
+  for (const auto& [group, values] : limits) d[py::int_(static_cast<int>(group))] = values;
+  return d;
+}
+
+void BindRobotSafety(py::class_<PyRobot>& cls) {
+  cls.def(
+         "set_safety_inputs",
+         [](const PyRobot& self, const std::array<bool, 8>& inputs) {
+           self.Sim([&](SimRobot& r) { r.SetSafetyInputs(inputs); });
+         },
+         py::arg("inputs"), "Sets what the 8 safety input ports read (all high at start).")
+      .def(
+          "reboot", [](const PyRobot& self) { self.Sim([](SimRobot& r) { r.Reboot(); }); },
+          "Applies every pending safety limit (joint limits report them from now on), forgets "
+          "them and returns to IDLE. The robot stays hosted and connected; a client reconnects to "
+          "read the new limits.")
+      .def(
+          "stall_motion",
+          [](const PyRobot& self, bool stalled) {
+            self.Sim([&](SimRobot& r) { r.StallMotion(stalled); });
+          },
+          py::arg("stalled") = true,
+          "While stalled, discrete targets (primitives such as MoveJ and Home, plans, "
+          "non-real-time joint commands) are not approached: the joints hold still.")
+      .def(
+          "set_torque_calibration_time_scale",
+          [](const PyRobot& self, double scale) {
+            self.Sim([&](SimRobot& r) { r.SetTorqueCalibrationTimeScale(scale); });
+          },
+          py::arg("scale"),
+          "How many times its waitTime a torque-sensor calibration primitive runs (1.0 at start; "
+          "0 ends it at the next cycle). ValueError for a negative or non-finite scale or one "
+          "above 1000.")
+      .def(
+          "interrupt_next_primitive",
+          [](const PyRobot& self, const std::string& name, double after_s,
+             const std::string& kind) {
+            const Interruption k = InterruptionFromName(kind);
+            self.Sim([&](SimRobot& r) { r.InterruptNextPrimitive(name, after_s, k); });
+          },
+          py::arg("name"), py::arg("after_s"), py::arg("kind"),
+          "Armed once: `after_s` seconds after the next primitive `name` starts, the simulator "
+          "raises a minor, clearable fault (kind 'fault') or presses the E-stop ('estop'), even "
+          "while a client call blocks. Replaces an interruption armed before. ValueError for "
+          "another kind or a negative or non-finite time.")
+      .def_property_readonly(
+          "pending_safety_limits",
+          [](const PyRobot& self) {
+            const auto limits = self.Sim([](SimRobot& r) { return r.pending_safety_limits(); });
+            py::dict d;
+            d["q_min"] = GroupMap(limits.q_min);
+            d["q_max"] = GroupMap(limits.q_max);
+            d["dq_max_normal"] = GroupMap(limits.dq_max_normal);
+            d["dq_max_reduced"] = GroupMap(limits.dq_max_reduced);
+            return d;
+          },
+          "Safety limits accepted and waiting for a reboot: {'q_min', 'q_max', 'dq_max_normal', "
+          "'dq_max_reduced'}, each {group: [values]} with the groups that have some pending.")
+      .def_property_readonly(
+          "torque_regulator",
+          [](const PyRobot& self) {
+            const auto regulator = self.Sim([](SimRobot& r) { return r.torque_regulator(); });
+            return py::make_tuple(regulator.limiting_factor, regulator.error_threshold);
+          },
+          "(limiting_factor, error_threshold) of the joint output torque regulator; (1.3, 50) at "
+          "start.")
+      .def_property_readonly(
+          "torque_calibrations_saved",
+          [](const PyRobot& self) {
+            return self.Sim([](SimRobot& r) { return r.torque_calibrations_saved(); });
+          },
+          "How many torque-sensor calibrations the robot saved.")
+      .def_property_readonly(
+          "reduced_velocity_limits",
+          [](const PyRobot& self) {
+            return self.Sim([](SimRobot& r) { return r.reduced_velocity_limits(); });
+          },
+          "The full-DoF joint velocity limits of the reduced safety state.");
+}
+
 // ---- files
 // ---------------------------------------------------------------------------------------
 
@@ -1014,6 +1103,7 @@ void RegisterModule(py::module_& m) {
   BindRobotReadBacks(robot);
   BindRobotDevices(robot);
   BindRobotTools(robot);
+  BindRobotSafety(robot);
   BindRobotFiles(robot);
 
   m.def("close_all", &CloseAll, "Closes every simulator of this module that is still open.");

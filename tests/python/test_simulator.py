@@ -835,6 +835,13 @@ def shows_field(field, value):
             id="joint-positions",
         ),
         pytest.param(
+            lambda s: s.set_safety_inputs([i % 2 == 0 for i in range(8)]),
+            mt.BasicStreamSubscriber,
+            "basic_stream_data",
+            lambda d: list(d.safety_inputs) == [i % 2 == 0 for i in range(8)],
+            id="safety-inputs",
+        ),
+        pytest.param(
             lambda s: s.add_timeliness_failures(5),
             mt.RealtimeStatesSubscriber,
             "states",
