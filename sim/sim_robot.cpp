@@ -101,6 +101,13 @@ std::pair<int, unsigned> SimRobot::Layout(std::uint16_t group) const {
   return model_.groups().at(static_cast<JointGroup>(group));
 }
 
+std::pair<int, unsigned> SimRobot::ReportedLayout(std::uint16_t group) const {
+  auto layout = Layout(group);
+  const auto reported = reported_dof_.find(group);
+  if (reported != reported_dof_.end()) layout.second = reported->second;
+  return layout;
+}
+
 bool SimRobot::IsRealtime(Mode m) const {
   return m == Mode::RT_JOINT_TORQUE || m == Mode::RT_JOINT_IMPEDANCE ||
          m == Mode::RT_JOINT_POSITION || m == Mode::RT_CARTESIAN_MOTION_FORCE;
@@ -341,7 +348,7 @@ qel_msg::RPCReply SimRobot::HandleQel(const qel_msg::RPCRequest& request) {
     case 10:
       for (const auto g : request.joint_groups) {
         if (!GroupExists(g)) continue;
-        const auto [start, n] = Layout(g);
+        const auto [start, n] = ReportedLayout(g);
         reply.joint_groups.push_back(g);
         reply.int_container.push_back(start);
         reply.float_container.push_back(static_cast<float>(n));
@@ -420,7 +427,7 @@ bool SimRobot::JointLimits(const VyrRequest& request, VyrReply& reply) const {
   reply.string_container = {software_version_};
   for (const auto g : request.joint_groups) {
     if (!GroupExists(g)) continue;
-    const auto [start, n] = Layout(g);
+    const auto [start, n] = ReportedLayout(g);
     // The robot reports the velocity limits of the safety state it is in.
     const auto* dq_max = safety_ == safety::kReduced ? &dq_max_reduced_ : &dq_max_;
     std::vector<float> row;
@@ -1198,6 +1205,15 @@ void SimRobot::RemoveFile(FileKind kind, const std::string& name) { files_.Remov
 void SimRobot::ServeUrdf(std::optional<std::string> text) { files_.ServeUrdf(std::move(text)); }
 
 void SimRobot::CorruptNextDownload(DownloadFault fault) { files_.CorruptNextDownload(fault); }
+
+void SimRobot::ReportGroupDoF(JointGroup group, unsigned dof) {
+  std::lock_guard lock(mutex_);
+  const auto g = static_cast<std::uint16_t>(group);
+  if (!GroupExists(g) || Layout(g).first + dof > model_.full_dof()) {
+    throw std::invalid_argument("The robot has no joint group of that many joints there");
+  }
+  reported_dof_[g] = dof;
+}
 
 void SimRobot::SetSafetyInputs(const std::array<bool, 8>& inputs) {
   std::lock_guard lock(mutex_);

@@ -105,6 +105,10 @@ class SimRobot {
   void RemoveFile(FileKind kind, const std::string& name);
   // The URDF operation 5 hands out from now on (any text); std::nullopt restores the model's.
   void ServeUrdf(std::optional<std::string> text);
+  // Operations 6 and 10 report `dof` joints for `group` from its start from now on, as a robot
+  // with another arm would; motion keeps the model's layout. std::invalid_argument for a group
+  // the robot does not have or joints beyond its full DoF.
+  void ReportGroupDoF(vyr::JointGroup group, unsigned dof);
   // The next download reply the robot grants (operations 62, 65, 66, 5) goes wrong this way.
   void CorruptNextDownload(DownloadFault fault);
   // What the eight safety input ports read.
@@ -233,6 +237,8 @@ class SimRobot {
   std::array<double, 7> TcpPose(std::uint16_t arm, const std::vector<double>& q) const;
   bool GroupExists(std::uint16_t group) const;
   std::pair<int, unsigned> Layout(std::uint16_t group) const;
+  // The layout operations 6 and 10 report: the model's, or what ReportGroupDoF set.
+  std::pair<int, unsigned> ReportedLayout(std::uint16_t group) const;
 
   const std::string serial_;
   const RobotModel model_;
@@ -282,6 +288,7 @@ class SimRobot {
   std::vector<std::vector<double>> waypoint_queue_;
   int corrupt_primitive_states_ = 0;
   std::optional<ArmedInterruption> interruption_;
+  std::map<std::uint16_t, unsigned> reported_dof_;
   GlobalVariables globals_;
   Devices devices_;
   Tools tools_;
