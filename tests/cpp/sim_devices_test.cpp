@@ -16,6 +16,7 @@
 #include <utility>
 #include <vector>
 
+#include "case_name.hpp"
 #include "sim/devices.hpp"
 #include "sim/gripper_model.hpp"
 #include "sim/robot_model.hpp"
@@ -34,10 +35,7 @@ void PrintTo(const RPCRequest& r, std::ostream* os) {
 namespace korvo::sim {
 namespace {
 
-// Failure messages name a table's case.
-template <typename Case>
-requires requires(const Case& c) { c.name; }
-void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
+using test::PrintTo;
 
 using vyr::JointGroup;
 namespace vyr_msg = zenoh_msgs::vyr_msg;

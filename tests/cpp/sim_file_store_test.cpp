@@ -16,6 +16,7 @@
 #include <utility>
 #include <vector>
 
+#include "case_name.hpp"
 #include "client/crc32.hpp"
 #include "sim/file_store.hpp"
 #include "sim/robot_model.hpp"
@@ -25,9 +26,7 @@
 namespace korvo::sim {
 namespace {
 
-template <typename Case>
-requires requires(const Case& c) { c.name; }
-void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
+using test::PrintTo;
 
 using vyr::Mode;
 namespace vyr_msg = zenoh_msgs::vyr_msg;

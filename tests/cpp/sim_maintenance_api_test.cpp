@@ -13,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "case_name.hpp"
 #include "korvo/vyr/maintenance.hpp"
 #include "korvo/vyr/robot.hpp"
 #include "outcome.hpp"
@@ -196,7 +197,7 @@ struct Interruption {
   const char* message;
 };
 
-void PrintTo(const Interruption& c, std::ostream* os) { *os << c.name; }
+using test::PrintTo;
 
 class MaintenanceInterruptionTest : public MaintenanceTest,
                                     public ::testing::WithParamInterface<Interruption> {};

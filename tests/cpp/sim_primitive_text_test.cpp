@@ -7,15 +7,13 @@
 #include <string>
 #include <vector>
 
+#include "case_name.hpp"
 #include "sim/primitive_text.hpp"
 
 namespace korvo::sim {
 namespace {
 
-// Failure messages name a table's case.
-template <typename Case>
-requires requires(const Case& c) { c.name; }
-void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
+using test::PrintTo;
 
 struct CallCase {
   const char* name;

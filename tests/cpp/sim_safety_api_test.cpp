@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "case_name.hpp"
 #include "korvo/vyr/robot.hpp"
 #include "korvo/vyr/safety.hpp"
 #include "outcome.hpp"
@@ -170,7 +171,7 @@ struct SetterCase {
   Outcome outcome;
 };
 
-void PrintTo(const SetterCase& c, std::ostream* os) { *os << c.name; }
+using test::PrintTo;
 
 std::string Message(const char* operation, const std::string& text) {
   return std::string("[korvo::vyr::Safety::") + operation + "] " + text;

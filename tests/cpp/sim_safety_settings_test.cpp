@@ -15,6 +15,7 @@
 #include <utility>
 #include <vector>
 
+#include "case_name.hpp"
 #include "interfaces/safety_defaults.hpp"
 #include "sim/robot_model.hpp"
 #include "sim/safety_settings.hpp"
@@ -23,10 +24,7 @@
 namespace korvo::sim {
 namespace {
 
-// Failure messages name a table's case.
-template <typename Case>
-requires requires(const Case& c) { c.name; }
-void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
+using test::PrintTo;
 
 using vyr::JointGroup;
 using vyr::Mode;

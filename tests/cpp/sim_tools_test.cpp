@@ -16,6 +16,7 @@
 #include <utility>
 #include <vector>
 
+#include "case_name.hpp"
 #include "sim/payload_calibration.hpp"
 #include "sim/robot_model.hpp"
 #include "sim/sim_robot.hpp"
@@ -25,10 +26,7 @@
 namespace korvo::sim {
 namespace {
 
-// Failure messages name a table's case.
-template <typename Case>
-requires requires(const Case& c) { c.name; }
-void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
+using test::PrintTo;
 
 using vyr::JointGroup;
 using vyr::Mode;

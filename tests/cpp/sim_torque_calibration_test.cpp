@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "case_name.hpp"
 #include "sim/robot_model.hpp"
 #include "sim/sim_robot.hpp"
 #include "sim/torque_calibration.hpp"
@@ -22,10 +23,7 @@
 namespace korvo::sim {
 namespace {
 
-// Failure messages name a table's case.
-template <typename Case>
-requires requires(const Case& c) { c.name; }
-void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
+using test::PrintTo;
 
 using vyr::Mode;
 namespace vyr_msg = zenoh_msgs::vyr_msg;

@@ -35,6 +35,9 @@ def session(simulator, port):
 @pytest.fixture(scope="module")
 def zenoh_config(port, tmp_path_factory):
     """The connector configuration, exported before the module's first Robot opens the session."""
+    # A Robot an earlier module left in a reference cycle would keep the shared session open,
+    # connected to that module's simulator: release it first.
+    gc.collect()
     path = str(tmp_path_factory.mktemp("zenoh") / "client.json5")
     korvosim.write_config(korvosim.connector_config(port), path)
     with pytest.MonkeyPatch.context() as env:

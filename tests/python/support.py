@@ -1,6 +1,8 @@
 """Helpers shared by the test modules."""
 
+import contextlib
 import time
+import uuid
 
 import pytest
 
@@ -20,3 +22,28 @@ def retry_until(attempt, what):
         if time.monotonic() > end:
             pytest.fail(f"gave up waiting for {what}")
         time.sleep(0.02)
+
+
+@contextlib.contextmanager
+def hosted_robot(simulator, session, model, probe_op_code):
+    """Hosts a `model` robot under a fresh serial number and yields it with a
+    `vyr(op_code, **fields)` caller (the test-only middleware module) that returns the decoded
+    reply, None when none arrived; waits until the robot answers `probe_op_code`."""
+    import korvo_mdw_test as mt
+
+    serial = f"SN-{uuid.uuid4().hex[:12]}"
+    sim = simulator.add_robot(model, serial)
+    try:
+        with contextlib.closing(mt.VyrRpcClient(session, f"korvo/vyr/{serial}/rpc")) as rpc:
+
+            def vyr(op_code, **fields):
+                request = mt.vyr_msg.RPCRequest()
+                request.op_code = op_code
+                for name, value in fields.items():
+                    setattr(request, name, value)
+                return rpc.call(request, 2.0)
+
+            retry_until(lambda: vyr(probe_op_code), "the VYR server")
+            yield sim, vyr
+    finally:
+        simulator.remove_robot(serial)

@@ -5,15 +5,12 @@ One simulator per module (conftest.py) listens on a free port of 127.0.0.1; ever
 own robot under a fresh serial number.
 """
 
-import contextlib
 import struct
-import uuid
 import zlib
 
 import pytest
 
-import korvo_mdw_test as mt
-from support import retry_until
+from support import hosted_robot, retry_until
 
 
 
@@ -26,20 +23,8 @@ def crc_bits(data):
 def robot(simulator, session):
     """A robot under a fresh serial number, with a `vyr(op_code, **fields)` caller that returns
     the decoded reply (None when none arrived)."""
-    serial = f"SN-{uuid.uuid4().hex[:12]}"
-    sim = simulator.add_robot("Olvar-L", serial)
-    with contextlib.closing(mt.VyrRpcClient(session, f"korvo/vyr/{serial}/rpc")) as rpc:
-
-        def vyr(op_code, **fields):
-            request = mt.vyr_msg.RPCRequest()
-            request.op_code = op_code
-            for name, value in fields.items():
-                setattr(request, name, value)
-            return rpc.call(request, 2.0)
-
-        retry_until(lambda: vyr(60), "the VYR server")
-        yield sim, vyr
-    simulator.remove_robot(serial)
+    with hosted_robot(simulator, session, "Olvar-L", 60) as hosted:
+        yield hosted
 
 
 def download(vyr, op_code, name):

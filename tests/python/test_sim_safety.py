@@ -5,15 +5,12 @@ One simulator per module (conftest.py) listens on a free port of 127.0.0.1; ever
 own robot under a fresh serial number.
 """
 
-import contextlib
 import math
 import struct
-import uuid
 
 import pytest
 
-import korvo_mdw_test as mt
-from support import retry_until
+from support import hosted_robot, retry_until
 
 ARM_1, ARM_2 = 3, 4
 IDLE, NRT_PRIMITIVE_EXECUTION = 1, 8
@@ -31,20 +28,8 @@ def f32(values):
 def robot(simulator, session):
     """A two-arm robot under a fresh serial number, with a `vyr(op_code, **fields)` caller that
     returns the decoded reply (None when none arrived)."""
-    serial = f"SN-{uuid.uuid4().hex[:12]}"
-    sim = simulator.add_robot("Olvar-LL", serial)
-    with contextlib.closing(mt.VyrRpcClient(session, f"korvo/vyr/{serial}/rpc")) as rpc:
-
-        def vyr(op_code, **fields):
-            request = mt.vyr_msg.RPCRequest()
-            request.op_code = op_code
-            for name, value in fields.items():
-                setattr(request, name, value)
-            return rpc.call(request, 2.0)
-
-        retry_until(lambda: vyr(3), "the VYR server")
-        yield sim, vyr
-    simulator.remove_robot(serial)
+    with hosted_robot(simulator, session, "Olvar-LL", 3) as hosted:
+        yield hosted
 
 
 def velocity_limits(vyr, group):

@@ -6,15 +6,13 @@ One simulator per module (conftest.py) listens on a free port of 127.0.0.1; ever
 own robot under a fresh serial number.
 """
 
-import contextlib
 import math
 import struct
-import uuid
 
 import pytest
 
 import korvo_mdw_test as mt
-from support import retry_until
+from support import hosted_robot, retry_until
 
 ARM_1, ARM_2 = 3, 4
 IDLE, NRT_PLAN_EXECUTION = 1, 7
@@ -40,20 +38,8 @@ def tool_info(name, mass=0.0, com=(0.0,) * 3, inertia=(0.0,) * 6, tcp=(0.0,) * 7
 def robot(simulator, session):
     """A two-arm robot under a fresh serial number, with a `vyr(op_code, **fields)` caller that
     returns the decoded reply (None when none arrived)."""
-    serial = f"SN-{uuid.uuid4().hex[:12]}"
-    sim = simulator.add_robot("Olvar-LL", serial)
-    with contextlib.closing(mt.VyrRpcClient(session, f"korvo/vyr/{serial}/rpc")) as rpc:
-
-        def vyr(op_code, **fields):
-            request = mt.vyr_msg.RPCRequest()
-            request.op_code = op_code
-            for name, value in fields.items():
-                setattr(request, name, value)
-            return rpc.call(request, 2.0)
-
-        retry_until(lambda: vyr(36), "the VYR server")
-        yield sim, vyr
-    simulator.remove_robot(serial)
+    with hosted_robot(simulator, session, "Olvar-LL", 36) as hosted:
+        yield hosted
 
 
 def test_tool_read_backs_follow_the_requests(robot):
