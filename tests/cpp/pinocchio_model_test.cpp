@@ -1,5 +1,6 @@
 // Pinocchio, compiled header-only, on a planar two-link arm whose dynamics are known in closed
-// form: mass matrix, gravity torque, inverse dynamics, Coriolis matrix and tip kinematics.
+// form: mass matrix, gravity torque, inverse dynamics, Coriolis matrix and tip kinematics. The arm
+// is built twice: by hand, and by our URDF reader and builder from its description.
 
 // Pinocchio sets Boost.MPL's container limits, so it must come before any Boost header.
 #include <pinocchio/fwd.hpp>
@@ -8,6 +9,8 @@
 #include <numbers>
 #include <ostream>
 #include <string>
+#include <tuple>
+#include <utility>
 
 #include <gtest/gtest.h>
 #include <Eigen/Core>
@@ -17,6 +20,10 @@
 #include <pinocchio/algorithm/rnea.hpp>
 #include <pinocchio/multibody/data.hpp>
 #include <pinocchio/multibody/model.hpp>
+#include <sstream>
+
+#include "model/rigid_body_model.hpp"
+#include "model/urdf_reader.hpp"
 
 namespace {
 
@@ -49,7 +56,7 @@ struct Arm {
   pinocchio::FrameIndex tip = 0;
 };
 
-Arm MakeArm() {
+Arm MakeArmByHand() {
   using pinocchio::Inertia;
   using pinocchio::SE3;
   Arm arm;
@@ -71,6 +78,35 @@ Arm MakeArm() {
   arm.tip = model.addFrame(pinocchio::Frame(
       "tip", elbow, SE3(Eigen::Matrix3d::Identity(), Eigen::Vector3d(kL2, 0.0, 0.0)),
       pinocchio::OP_FRAME));
+  return arm;
+}
+
+// The same arm as a URDF: link 2's inertial frame is turned a quarter turn about z (its inertia
+// given in those axes), and the tip is a link behind a fixed joint.
+Arm MakeArmFromUrdf() {
+  std::ostringstream urdf;
+  urdf.precision(17);
+  urdf << R"(<robot name="two_link"><link name="base"/>
+    <joint name="shoulder" type="revolute"><parent link="base"/><child link="link1"/>
+      <axis xyz="0 1 0"/><limit lower="-3" upper="3" effort="10" velocity="2"/></joint>
+    <link name="link1"><inertial><origin xyz=")"
+       << kC1 << R"( 0 0"/><mass value=")" << kM1 << R"("/>
+      <inertia ixx="0.01" iyy=")"
+       << kI1 << R"(" izz="0.13" ixy="0" ixz="0" iyz="0"/></inertial></link>
+    <joint name="elbow" type="continuous"><parent link="link1"/><child link="link2"/>
+      <origin xyz=")"
+       << kL1 << R"( 0 0"/><axis xyz="0 2 0"/></joint>
+    <link name="link2"><inertial><origin xyz=")"
+       << kC2 << R"( 0 0" rpy="0 0 1.5707963267948966"/><mass value=")" << kM2 << R"("/>
+      <inertia ixx=")"
+       << kI2 << R"(" iyy="0.005" izz="0.045"/></inertial></link>
+    <joint name="tip_joint" type="fixed"><parent link="link2"/><child link="tip"/>
+      <origin xyz=")"
+       << kL2 << R"( 0 0"/></joint>
+    <link name="tip"/></robot>)";
+  auto built = korvo::vyr_impl::BuildRigidBodyModel(korvo::vyr_impl::ReadUrdf(urdf.str()));
+  Arm arm{std::move(built.model), built.link_frames.back()};
+  arm.model.gravity.linear(Eigen::Vector3d(0.0, 0.0, -kGravity));
   return arm;
 }
 
@@ -140,14 +176,19 @@ pinocchio::Data::Matrix6x TipJacobianRate(const ArmState& s) {
   return dj;
 }
 
-class TwoLinkArmTest : public testing::TestWithParam<ArmState> {
+// Each state with the arm built by hand and from its URDF.
+class TwoLinkArmTest : public testing::TestWithParam<std::tuple<ArmState, bool>> {
  protected:
-  TwoLinkArmTest() : arm_(MakeArm()), data_(arm_.model) {
+  TwoLinkArmTest()
+      : arm_(std::get<1>(TestWithParam::GetParam()) ? MakeArmFromUrdf() : MakeArmByHand()),
+        data_(arm_.model) {
     const ArmState& s = GetParam();
     q_ << s.q1, s.q2;
     v_ << s.v1, s.v2;
     a_ << s.a1, s.a2;
   }
+
+  const ArmState& GetParam() const { return std::get<0>(TestWithParam::GetParam()); }
 
   Arm arm_;
   pinocchio::Data data_;
@@ -223,12 +264,16 @@ constexpr double kPi = std::numbers::pi;
 
 INSTANTIATE_TEST_SUITE_P(
     States, TwoLinkArmTest,
-    testing::Values(ArmState{"AtRest", 0.0, 0.0, 0.0, 0.0, 0.0, 0.0},
-                    ArmState{"StretchedMoving", 0.0, 0.0, 1.5, -0.8, 0.4, 2.0},
-                    ArmState{"ElbowAtRightAngle", 0.3, kPi / 2, -0.7, 1.1, -1.2, 0.5},
-                    ArmState{"ArmHangingDown", kPi / 2, 0.0, 0.9, 0.9, 0.0, -3.0},
-                    ArmState{"NegativeAngles", -1.1, -2.4, 2.5, 0.6, 1.7, -0.9},
-                    ArmState{"ElbowFolded", 2.0, kPi - 0.05, -1.3, -2.2, 0.3, 0.8}),
-    [](const testing::TestParamInfo<ArmState>& info) { return info.param.name; });
+    testing::Combine(
+        testing::Values(ArmState{"AtRest", 0.0, 0.0, 0.0, 0.0, 0.0, 0.0},
+                        ArmState{"StretchedMoving", 0.0, 0.0, 1.5, -0.8, 0.4, 2.0},
+                        ArmState{"ElbowAtRightAngle", 0.3, kPi / 2, -0.7, 1.1, -1.2, 0.5},
+                        ArmState{"ArmHangingDown", kPi / 2, 0.0, 0.9, 0.9, 0.0, -3.0},
+                        ArmState{"NegativeAngles", -1.1, -2.4, 2.5, 0.6, 1.7, -0.9},
+                        ArmState{"ElbowFolded", 2.0, kPi - 0.05, -1.3, -2.2, 0.3, 0.8}),
+        testing::Bool()),
+    [](const auto& info) {
+      return std::get<0>(info.param).name + (std::get<1>(info.param) ? "FromUrdf" : "ByHand");
+    });
 
 }  // namespace
