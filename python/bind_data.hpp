@@ -11,6 +11,8 @@
 #pragma weak _PyThreadState_UncheckedGet
 
 #include <pybind11/chrono.h>
+#include <pybind11/eigen.h>
+#include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
@@ -51,6 +53,7 @@ void BindDevice(py::module_& m);
 void BindFileIO(py::module_& m);
 void BindGripper(py::module_& m);
 void BindMaintenance(py::module_& m);
+void BindModel(py::module_& m);
 void BindSafety(py::module_& m);
 void BindTool(py::module_& m);
 void BindWorkCoord(py::module_& m);

@@ -45,6 +45,7 @@ void RegisterModule(py::module_& m) {
   BindMode(m);
   // 12. IKParams and IKResult, then class Model (with its NumPy gravity_vector default).
   BindIKRecords(m);
+  BindModel(m);
   // 13. Class Robot.
   BindRobot(m);
   // 14. kSafetyIOPorts, SafetyLimits, then class Safety.
