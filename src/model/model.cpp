@@ -7,6 +7,7 @@
 
 #include <cmath>
 #include <map>
+#include <optional>
 #include <pinocchio/algorithm/crba.hpp>
 #include <pinocchio/algorithm/frames.hpp>
 #include <pinocchio/algorithm/jacobian.hpp>
@@ -174,24 +175,30 @@ class Model::Impl {
     built.v = Eigen::VectorXd::Zero(built.rigid.model.nv);
     pinocchio::forwardKinematics(built.rigid.model, built.data, built.q, built.v);
     state = std::move(built);
+    last_frame.reset();
     spdlog::debug("[korvo::vyr::Model] Reload complete");
   }
 
   const pinocchio::Model& model() const { return state.rigid.model; }
   Eigen::Index n() const { return state.rigid.model.nv; }
 
-  pinocchio::FrameIndex Frame(const char* operation, const std::string& link_name) const {
+  pinocchio::FrameIndex Frame(const char* operation, const std::string& link_name) {
+    // A control loop asks for the same link again and again: compare before looking it up.
+    if (last_frame && last_frame->first == link_name) return last_frame->second;
     const auto it = state.frames.find(link_name);
     if (it == state.frames.end()) {
       throw std::invalid_argument(std::string("[korvo::vyr::Model::") + operation +
                                   "] The specified link [" + link_name + "] does not exist");
     }
+    last_frame = *it;
     return it->second;
   }
 
   vyr_impl::RobotLink link;
   Eigen::Vector3d gravity;
   Built state;
+  // The link found last, valid for the model in `state`.
+  std::optional<std::pair<std::string, pinocchio::FrameIndex>> last_frame;
 };
 
 Model::Model(Robot& robot, const Eigen::Vector3d& gravity_vector)

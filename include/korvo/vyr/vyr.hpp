@@ -8,6 +8,7 @@
 #include "korvo/vyr/file_io.hpp"
 #include "korvo/vyr/gripper.hpp"
 #include "korvo/vyr/maintenance.hpp"
+#include "korvo/vyr/model.hpp"
 #include "korvo/vyr/name_tables.hpp"
 #include "korvo/vyr/robot.hpp"
 #include "korvo/vyr/safety.hpp"
