@@ -5,24 +5,14 @@ build/bench/model_bench for the binding's share.
     .venv/bin/python bench/python_model_bench.py
 """
 
-import os
 import statistics
-import tempfile
 import time
 
-import korvosim
+from simulated import simulated_robot
 
 
 def main() -> None:
-    port = korvosim.free_port()
-    config = os.path.join(tempfile.mkdtemp(), "client.json5")
-    korvosim.write_config(korvosim.connector_config(port), config)
-    os.environ["ZENOH_CONFIG"] = config
-    import korvovyr as kv  # after ZENOH_CONFIG: the client's session reads it
-
-    with korvosim.Simulator(korvosim.listener_config(port)) as sim:
-        sim.add_robot("Olvar-L", "Olvar-L-000001").make_ready()
-        robot = kv.Robot("Olvar-L-000001", verbose=False)
+    with simulated_robot("Olvar-L", "Olvar-L-000001") as (kv, robot):
         model = kv.Model(robot)
         n = len(model.joint_names())
         flange = next(name for name in model.link_names() if name.endswith(".arm1.flange"))
@@ -48,7 +38,7 @@ def main() -> None:
                 batches.append((time.perf_counter() - start) / count * 1e6)
             print(f"Model.{name} from Python, {n} DoF: median {statistics.median(batches):.2f} us "
                   f"per call (min {min(batches):.2f}, 20 batches of 2000)")
-        del model, robot
+        del model
 
 
 if __name__ == "__main__":

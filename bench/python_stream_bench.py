@@ -4,26 +4,14 @@ for one and for two arms, against a simulated robot in this process.
     .venv/bin/python bench/python_stream_bench.py
 """
 
-import os
 import statistics
-import tempfile
 import time
 
-import korvosim
+from simulated import simulated_robot
 
 
 def main() -> None:
-    port = korvosim.free_port()
-    config = os.path.join(tempfile.mkdtemp(), "client.json5")
-    korvosim.write_config(korvosim.connector_config(port), config)
-    os.environ["ZENOH_CONFIG"] = config
-    import korvovyr as kv  # after ZENOH_CONFIG: the client's session reads it
-
-    with korvosim.Simulator(korvosim.listener_config(port)) as sim:
-        sim.add_robot("Olvar-LL", "Olvar-LL-000001").make_ready()
-        robot = kv.Robot("Olvar-LL-000001", verbose=False)
-        while not robot.operational():
-            time.sleep(0.01)
+    with simulated_robot("Olvar-LL", "Olvar-LL-000001") as (kv, robot):
         robot.SwitchMode(kv.Mode.RT_JOINT_TORQUE)
         for arms in (1, 2):
             groups = [kv.JointGroup.ARM_1, kv.JointGroup.ARM_2][:arms]
@@ -38,7 +26,6 @@ def main() -> None:
             print(f"StreamJointTorque from Python, {arms} arm(s): median {statistics.median(batches):.2f} us "
                   f"per call (min {min(batches):.2f}, max {max(batches):.2f}, 30 batches of 1000)")
         robot.Stop()
-        del robot
 
 
 if __name__ == "__main__":
