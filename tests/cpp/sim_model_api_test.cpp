@@ -17,6 +17,7 @@
 #include "korvo/vyr/model.hpp"
 #include "korvo/vyr/robot.hpp"
 #include "korvo/vyr/tool.hpp"
+#include "model/urdf_reader.hpp"
 #include "outcome.hpp"
 #include "sim_suite.hpp"
 
@@ -153,6 +154,35 @@ TEST_F(ModelTest, GravityAndVelocityTermsAreSeparate) {
   Model flipped(*robot_, Eigen::Vector3d(0, 0, 9.81));
   flipped.Update(q_, dq_);
   EXPECT_LT((flipped.g() + g_at_rest).norm(), 1e-9);
+}
+
+// g is the gradient of the potential energy, summed over the links of the URDF the robot serves
+// at the poses the model gives them.
+TEST_F(ModelTest, GravityIsTheGradientOfThePotentialEnergy) {
+  Start(ProductModel::TAVU_Ultra, 2);
+  model_ = std::make_unique<Model>(*robot_);
+  const auto description = vyr_impl::ReadUrdf(sim().model().urdf());
+  const auto n = model_->joint_names().size();
+  RandomState(n);
+  const auto potential = [&](const std::vector<double>& q) {
+    model_->Update(q, dq_);
+    double v = 0.0;
+    for (const auto& link : description.links) {
+      if (!link.inertial) continue;
+      const Eigen::Vector3d com = model_->T(link.name) * link.inertial->origin.translation();
+      v -= link.inertial->mass * Eigen::Vector3d(0, 0, -9.81).dot(com);
+    }
+    return v;
+  };
+  model_->Update(q_, dq_);
+  const Eigen::VectorXd g = model_->g();
+  for (std::size_t i = 0; i < n; ++i) {
+    std::vector<double> e(n, 0.0);
+    e[i] = 1.0;
+    constexpr double h = 1e-5;  // the potential is hundreds of joules: keep round-off small
+    const double gradient = (potential(Plus(q_, e, h)) - potential(Plus(q_, e, -h))) / (2 * h);
+    EXPECT_NEAR(g[i], gradient, 1e-5 * (1.0 + std::abs(gradient))) << model_->joint_names()[i];
+  }
 }
 
 TEST_F(ModelTest, FlangePoseIsTheOneTheSimulatorComputes) {
