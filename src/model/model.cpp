@@ -111,10 +111,14 @@ class Model::Impl {
     }
     spdlog::debug("[korvo::vyr::Model::Reload] Synced robot model data");
 
+    // The robot's own tree: it gives the degrees of freedom and the flange links (tool bodies
+    // are not searched). A description the builder refuses is as unreadable as bad XML.
     vyr_impl::UrdfDescription description;
+    vyr_impl::RigidBodyModel plain;
     try {
       description = vyr_impl::ReadUrdf(
           std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
+      plain = vyr_impl::BuildRigidBodyModel(description);
     } catch (const vyr_impl::UrdfError& e) {
       spdlog::debug("[korvo::vyr::Model] {}", e.what());
       throw std::runtime_error(std::string(kPrefix) +
@@ -122,8 +126,6 @@ class Model::Impl {
     }
 
     std::vector<vyr_impl::AttachedBody> bodies;
-    // The flange links, found among the robot's own links (tool bodies are not searched).
-    const auto plain = vyr_impl::BuildRigidBodyModel(description);
     const auto dof = info.DoF.at(JointGroup::ALL);
     if (plain.model.nq != dof) {
       throw std::logic_error(

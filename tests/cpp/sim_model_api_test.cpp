@@ -308,6 +308,17 @@ TEST_F(ModelTest, AFailedReloadKeepsTheModelItHad) {
          sim().ServeUrdf(text);
        },
        Runtime("[korvo::vyr::Model] Failed to parse the URDF obtained from server")},
+      {"ALoopAwayFromTheRoot",
+       [&] {
+         // Two extra links that only reach each other: every link still has one parent.
+         std::string text = urdf;
+         text.insert(text.rfind("</robot>"),
+                     "<link name=\"p\"/><link name=\"r\"/><joint name=\"pr\" type=\"fixed\">"
+                     "<parent link=\"p\"/><child link=\"r\"/></joint><joint name=\"rp\" "
+                     "type=\"fixed\"><parent link=\"r\"/><child link=\"p\"/></joint>");
+         sim().ServeUrdf(text);
+       },
+       Runtime("[korvo::vyr::Model] Failed to parse the URDF obtained from server")},
       {"AnotherDoF", [&] { sim().ServeUrdf(extra_joint); },
        Logic("[korvo::vyr::Model] Incorrect robot degrees of freedom parsed from URDF: [8], "
              "expecting [7]")},
