@@ -3,6 +3,7 @@
 #include <spdlog/spdlog.h>
 
 #include <algorithm>
+#include <cmath>
 #include <optional>
 #include <utility>
 
@@ -279,6 +280,12 @@ KroState OperationsRPC::RequestReachability(
     if (row.size() != params->second.seed_q.size()) {
       spdlog::debug("Reply group [{}] solution size [{}] does not match expected [{}]",
                     reply.joint_groups[j], row.size(), params->second.seed_q.size());
+      return Fault();
+    }
+    // A solution is joint positions to move to: one that is not a number is no solution.
+    if (!std::all_of(row.begin(), row.end(), [](float v) { return std::isfinite(v); })) {
+      spdlog::debug("Reply group [{}] solution holds a value that is not finite",
+                    reply.joint_groups[j]);
       return Fault();
     }
     result.solved_q[group] = Widen(row.begin(), row.end());

@@ -69,7 +69,8 @@ int CreateTemporary(const fs::path& path, std::string& temp) {
   const fs::path dir = path.has_parent_path() ? path.parent_path() : fs::path(".");
   for (int attempt = 0; attempt < 100; ++attempt) {
     std::string name = ".";
-    name += path.filename().string();
+    // Part of a long name only, so that the temporary name stays within the file-name limit.
+    name += path.filename().string().substr(0, 128);
     name += '.';
     name += std::to_string(::getpid());
     name += '.';
@@ -82,13 +83,22 @@ int CreateTemporary(const fs::path& path, std::string& temp) {
   return -1;
 }
 
+// The file a save replaces: a symbolic link's target, so that a link stays a link.
+fs::path Target(const fs::path& path) {
+  std::error_code error;
+  if (!fs::is_symlink(path, error)) return path;
+  fs::path target = fs::canonical(path, error);
+  return error ? path : target;
+}
+
 }  // namespace
 
-bool SaveFile(const fs::path& path, const std::vector<std::uint8_t>& bytes) {
+bool SaveFile(const fs::path& requested, const std::vector<std::uint8_t>& bytes) {
   const auto fail = [&] {
-    spdlog::debug("Failed to save raw bytes to file [{}]", path.string());
+    spdlog::debug("Failed to save raw bytes to file [{}]", requested.string());
     return false;
   };
+  const fs::path path = Target(requested);
   std::string temp;
   const int fd = CreateTemporary(path, temp);
   if (fd < 0) return fail();

@@ -23,7 +23,8 @@ std::string Extension(const std::string& file_name);
 std::optional<std::vector<std::uint8_t>> ReadFile(const std::filesystem::path& path);
 
 // Writes `bytes` to a temporary file beside `path`, checking every write and the close, then
-// renames it over `path`; an existing file keeps its permissions. On failure (logged at debug
+// renames it over `path`; an existing file keeps its permissions, and a symbolic link keeps
+// pointing at its target, which is the file replaced. On failure (logged at debug
 // level) the temporary file is removed and any old file stays as it was.
 bool SaveFile(const std::filesystem::path& path, const std::vector<std::uint8_t>& bytes);
 

@@ -20,6 +20,8 @@
 
 #include "korvo/vyr/data.hpp"
 #include "korvo/vyr/model.hpp"
+#include "model/model_link.hpp"
+#include "model/server_urdf.hpp"
 #include "robot/robot_access.hpp"
 #include "robot/robot_impl.hpp"
 
@@ -28,9 +30,6 @@ namespace {
 
 constexpr char kPrefix[] = "[korvo::vyr::Model] ";
 constexpr char kNoTool[] = "Flange";
-// A download succeeds with any status below this.
-constexpr std::int32_t kDownloadFailure = 300000;
-constexpr std::uint16_t kOpDownloadUrdf = 5;
 
 bool Finite(const ToolParams& p) {
   const auto finite = [](const auto& values) {
@@ -104,11 +103,8 @@ class Model::Impl {
     }
     spdlog::debug("[korvo::vyr::Model::Reload] Synced tool model data for all single-arm groups");
 
-    std::vector<std::uint8_t> bytes;
-    if (rpc.DownloadFile(kOpDownloadUrdf, info.serial_num + ".urdf", bytes).code >=
-        kDownloadFailure) {
-      throw std::runtime_error(std::string(kPrefix) + "Failed to sync robot model data");
-    }
+    const auto bytes = vyr_impl::DownloadServerUrdf(link);
+    if (!bytes) throw std::runtime_error(std::string(kPrefix) + "Failed to sync robot model data");
     spdlog::debug("[korvo::vyr::Model::Reload] Synced robot model data");
 
     // The robot's own tree: it gives the degrees of freedom and the flange links (tool bodies
@@ -117,7 +113,7 @@ class Model::Impl {
     vyr_impl::RigidBodyModel plain;
     try {
       description = vyr_impl::ReadUrdf(
-          std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
+          std::string_view(reinterpret_cast<const char*>(bytes->data()), bytes->size()));
       plain = vyr_impl::BuildRigidBodyModel(description);
     } catch (const vyr_impl::UrdfError& e) {
       spdlog::debug("[korvo::vyr::Model] {}", e.what());
@@ -291,3 +287,9 @@ Eigen::Isometry3d Model::T(const std::string& link_name) {
 }
 
 }  // namespace korvo::vyr
+
+namespace korvo::vyr_impl {
+
+const RobotLink& LinkOf(const vyr::Model::Impl& impl) { return impl.link; }
+
+}  // namespace korvo::vyr_impl

@@ -98,6 +98,19 @@ TEST_F(LocalFilesTest, SavesNewFilesWithTheUsualModeAndKeepsAnOldFilesMode) {
   EXPECT_EQ(Entries(), std::vector<std::string>{"new.stl"});  // no temporary file left behind
 }
 
+TEST_F(LocalFilesTest, ALinkKeepsPointingAtTheFileItReplacesAndLongNamesAreSaved) {
+  fs::create_directories(dir_ / "real");
+  ASSERT_TRUE(SaveFile(dir_ / "real" / "robot.urdf", {1}));
+  fs::create_symlink(fs::path("real") / "robot.urdf", dir_ / "robot.urdf");
+  ASSERT_TRUE(SaveFile(dir_ / "robot.urdf", {2, 2}));
+  EXPECT_TRUE(fs::is_symlink(dir_ / "robot.urdf"));
+  EXPECT_EQ(Content(dir_ / "real" / "robot.urdf"), (Bytes{2, 2}));
+
+  const std::string longest(255, 'n');  // the longest name a folder may hold
+  ASSERT_TRUE(SaveFile(dir_ / longest, {3}));
+  EXPECT_EQ(Content(dir_ / longest), Bytes{3});
+}
+
 TEST_F(LocalFilesTest, AFailedWriteLeavesTheOldFileIntact) {
   ASSERT_TRUE(SaveFile(dir_ / "mesh.stl", Bytes(100, 7)));
   // The process may write no file beyond 1 KiB: the new content fails half-way.
