@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <limits>
 #include <map>
 #include <memory>
 #include <optional>
@@ -549,6 +550,24 @@ INSTANTIATE_TEST_SUITE_P(
                        {},
                        "Reply group [3] solution size [2] does not match expected [3]"}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// Joint positions that are not numbers are no solution to move to.
+TEST_F(OperationsRpcTest, ReachabilityRejectsASolutionThatIsNotFinite) {
+  for (const float bad :
+       {std::numeric_limits<float>::quiet_NaN(), -std::numeric_limits<float>::infinity()}) {
+    AcceptWith([bad](const RPCRequest&, RPCReply& reply) {
+      reply.int_container = {1};
+      reply.joint_groups = {3, 4};
+      reply.float2d_container = {{0.5f, 1.0f, 1.5f}, {1.5f, bad}};
+    });
+    vyr::IKResult result;
+    EXPECT_EQ(ops_.RequestReachability(TwoArms(), result).code, kKroFault);
+    EXPECT_EQ(result.solved_q.count(JointGroup::ARM_2), 0u);
+    EXPECT_THAT(
+        log_.lines(),
+        ::testing::Contains(Debug("Reply group [4] solution holds a value that is not finite")));
+  }
+}
 
 // ---- tools ----------------------------------------------------------------------------------
 
