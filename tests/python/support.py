@@ -47,3 +47,21 @@ def hosted_robot(simulator, session, model, probe_op_code):
             yield sim, vyr
     finally:
         simulator.remove_robot(serial)
+
+
+@contextlib.contextmanager
+def connected_robot(simulator, model, ext_axes=0):
+    """Hosts a ready `model` robot under a fresh serial number and yields a korvovyr.Robot
+    connected to it, once operational, with the simulated robot."""
+    import korvovyr as kv
+
+    serial = f"{model}-c{uuid.uuid4().hex[:10]}"
+    sim = simulator.add_robot(model, serial, ext_axes)
+    try:
+        sim.make_ready()
+        robot = kv.Robot(serial, verbose=False)
+        retry_until(robot.operational, "the robot to become operational")
+        yield robot, sim
+        del robot
+    finally:
+        simulator.remove_robot(serial)

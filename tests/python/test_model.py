@@ -1,27 +1,17 @@
 """korvovyr.Model against korvo-sim over zenoh on loopback: the class face, NumPy results of the
 documented shapes and dtypes, the gravity argument, and errors as Python exceptions."""
 
-import time
-import uuid
-
 import numpy as np
 import pytest
 
 import korvovyr as kv
+from support import connected_robot
 
 
 @pytest.fixture
 def robot(simulator, zenoh_config):
-    serial = f"Olvar-LL-m{uuid.uuid4().hex[:10]}"
-    sim = simulator.add_robot("Olvar-LL", serial, 0)
-    sim.make_ready()
-    robot = kv.Robot(serial, verbose=False)
-    end = time.monotonic() + 20
-    while not robot.operational() and time.monotonic() < end:
-        time.sleep(0.01)
-    yield robot
-    del robot
-    simulator.remove_robot(serial)
+    with connected_robot(simulator, "Olvar-LL") as (robot, _):
+        yield robot
 
 
 def test_face_and_registration_order():

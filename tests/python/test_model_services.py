@@ -3,29 +3,21 @@ faces, template files synced in place, constrained IK and configuration scores a
 and errors as Python exceptions."""
 
 import re
-import time
-import uuid
 import xml.etree.ElementTree as ET
 
 import numpy as np
 import pytest
 
 import korvovyr as kv
+from support import connected_robot
 
 
 @pytest.fixture
 def hosted(simulator, zenoh_config):
-    serial = f"Olvar-L-s{uuid.uuid4().hex[:10]}"
-    sim = simulator.add_robot("Olvar-L", serial, 0)
-    sim.make_ready()
-    robot = kv.Robot(serial, verbose=False)
-    end = time.monotonic() + 20
-    while not robot.operational() and time.monotonic() < end:
-        time.sleep(0.01)
-    model = kv.Model(robot)
-    yield robot, model, sim
-    del model, robot
-    simulator.remove_robot(serial)
+    with connected_robot(simulator, "Olvar-L") as (robot, sim):
+        model = kv.Model(robot)
+        yield robot, model, sim
+        del model
 
 
 def test_methods_are_registered_in_order_with_their_signatures():
