@@ -231,8 +231,10 @@ class SimRobot {
   void StepJoints(double dt);
   bool AtTarget() const;
   void SetTarget(std::uint16_t group, const std::vector<double>& q, double speed_scale);
-  std::optional<std::vector<double>> SolveIk(std::uint16_t arm, const std::array<double, 7>& pose,
-                                             std::vector<double> seed, bool free_orientation) const;
+  // The posture that puts the TCP of `arm` at `pose` [x, y, z, qw, qx, qy, qz], solved from the
+  // current one, for a motion command; none for a pose out of reach or not finite.
+  std::optional<std::vector<double>> PostureFor(std::uint16_t arm,
+                                                const std::array<double, 7>& pose) const;
   // The TCP pose of `arm`: the flange moved by the active tool, at the positions `q` (full DoF).
   std::array<double, 7> TcpPose(std::uint16_t arm, const std::vector<double>& q) const;
   bool GroupExists(std::uint16_t group) const;
