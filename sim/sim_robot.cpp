@@ -11,6 +11,7 @@
 
 #include "korvo/vyr/name_tables.hpp"
 #include "sim/arm_ik.hpp"
+#include "sim/manipulability.hpp"
 #include "sim/primitive_text.hpp"
 
 namespace korvo::sim {
@@ -50,10 +51,6 @@ std::array<float, N> Floats(const std::array<double, N>& v) {
   std::array<float, N> out{};
   for (std::size_t i = 0; i < N; ++i) out[i] = static_cast<float>(v[i]);
   return out;
-}
-
-Eigen::Quaterniond Quat(const std::array<double, 7>& pose) {
-  return Eigen::Quaterniond(pose[3], pose[4], pose[5], pose[6]).normalized();
 }
 
 // The IK target a pose [x, y, z, qw, qx, qy, qz] asks for; none when a value is not finite or,
@@ -340,30 +337,16 @@ qel_msg::RPCReply SimRobot::HandleQel(const qel_msg::RPCRequest& request) {
       reply.success = true;
       break;
     case 9:
+      // Per arm: its group and a value the client skips, then the six values at the TCP.
       for (const auto arm : model_.arms()) {
         const auto g = static_cast<std::uint16_t>(arm);
-        const auto [start, n] = Layout(g);
-        // Jacobian of the flange by finite differences.
-        Eigen::MatrixXd J(6, n);
-        const auto base = model_.FlangePose(arm, q_);
-        std::vector<double> q = q_;
-        for (unsigned j = 0; j < n; ++j) {
-          q[start + j] += 1e-6;
-          const auto moved = model_.FlangePose(arm, q);
-          q[start + j] = q_[start + j];
-          for (int k = 0; k < 3; ++k) J(k, j) = (moved[k] - base[k]) / 1e-6;
-          const Eigen::AngleAxisd d(Quat(moved) * Quat(base).inverse());
-          J.block<3, 1>(3, j) = d.axis() * d.angle() / 1e-6;
-        }
-        const Eigen::MatrixXd Jv = J.topRows(3), Jw = J.bottomRows(3);
-        const Eigen::JacobiSVD<Eigen::MatrixXd> sv(Jv), sw(Jw);
-        const auto lin = sv.singularValues(), ang = sw.singularValues();
+        const auto tcp = tools_.active_tcp(g);
+        const auto values =
+            Manipulability(model_.ArmJacobian(arm, q_, Eigen::Vector3d(tcp[0], tcp[1], tcp[2])));
+        std::vector<float> row = {static_cast<float>(g), 0.0f};
+        for (const double v : values) row.push_back(static_cast<float>(v));
         reply.joint_groups.push_back(g);
-        reply.float2d_container.push_back(
-            {static_cast<float>(g), 0.0f, static_cast<float>(lin.minCoeff()),
-             static_cast<float>(lin.maxCoeff()), static_cast<float>(lin.prod()),
-             static_cast<float>(ang.minCoeff()), static_cast<float>(ang.maxCoeff()),
-             static_cast<float>(ang.prod())});
+        reply.float2d_container.push_back(std::move(row));
       }
       reply.success = true;
       break;

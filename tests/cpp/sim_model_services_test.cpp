@@ -1,5 +1,6 @@
 // The simulated robot's model services as pure logic: constrained IK (operation 11) answered from
-// built requests and checked by the TCP pose the stream reports, and the requests it refuses.
+// built requests and checked by the TCP pose the stream reports, the requests it refuses, and the
+// manipulability values of QEL operation 9.
 #include <gtest/gtest.h>
 
 #include <Eigen/Geometry>
@@ -8,11 +9,13 @@
 #include <cstdint>
 #include <functional>
 #include <limits>
+#include <map>
 #include <string>
 #include <vector>
 
 #include "case_name.hpp"
 #include "korvo/vyr/name_tables.hpp"
+#include "sim/manipulability.hpp"
 #include "sim/robot_model.hpp"
 #include "sim/sim_robot.hpp"
 
@@ -24,6 +27,7 @@ using test::PrintTo;
 using vyr::JointGroup;
 using vyr::ProductModel;
 namespace vyr_msg = zenoh_msgs::vyr_msg;
+namespace qel_msg = zenoh_msgs::qel_msg;
 using Pose = std::array<double, 7>;
 
 constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
@@ -278,6 +282,95 @@ INSTANTIATE_TEST_SUITE_P(
                   },
                   false}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// ---- manipulability -----------------------------------------------------------------------------
+
+TEST(Manipulability, SmallestLargestAndProductOfTheSingularValuesOfEachPart) {
+  // Linear part: singular values 3, 2 and 0.5 (scaled axes); angular part: rank 2.
+  Eigen::Matrix<double, 6, Eigen::Dynamic> J = Eigen::Matrix<double, 6, Eigen::Dynamic>::Zero(6, 7);
+  J.block<3, 3>(0, 0) = Eigen::Vector3d(0.5, 3.0, 2.0).asDiagonal();
+  J(3, 4) = 1.0;
+  J(4, 5) = 4.0;
+  J(3, 6) = 1.0;  // the same axis again: adds to the first value, not the rank
+  const auto values = Manipulability(J);
+  EXPECT_NEAR(values[0], 0.5, 1e-12);
+  EXPECT_NEAR(values[1], 3.0, 1e-12);
+  EXPECT_NEAR(values[2], 3.0, 1e-12);
+  EXPECT_NEAR(values[3], 0.0, 1e-12);
+  EXPECT_NEAR(values[4], 4.0, 1e-12);
+  EXPECT_NEAR(values[5], 0.0, 1e-12);
+
+  // Fewer than three joints: the missing singular values are zero.
+  const auto two = Manipulability(J.leftCols(2));
+  EXPECT_NEAR(two[0], 0.0, 1e-12);
+  EXPECT_NEAR(two[1], 3.0, 1e-12);
+  EXPECT_NEAR(two[2], 0.0, 1e-12);
+}
+
+// The six values per arm that operation 9 reports, by group.
+std::map<std::uint16_t, std::array<float, 6>> ManipulabilityOf(SimRobot& robot) {
+  qel_msg::RPCRequest request;
+  request.op_code = 9;
+  const auto reply = robot.HandleQel(request);
+  EXPECT_TRUE(reply.success);
+  EXPECT_EQ(reply.joint_groups.size(), reply.float2d_container.size());
+  std::map<std::uint16_t, std::array<float, 6>> values;
+  for (std::size_t i = 0; i < reply.joint_groups.size() && i < reply.float2d_container.size();
+       ++i) {
+    const auto& row = reply.float2d_container[i];
+    EXPECT_EQ(row.size(), 8u);  // the group and a value the client skips, then the six
+    if (row.size() != 8u) continue;
+    auto& v = values[reply.joint_groups[i]];
+    std::copy(row.begin() + 2, row.end(), v.begin());
+    for (const float x : v) EXPECT_TRUE(std::isfinite(x)) << "group " << reply.joint_groups[i];
+  }
+  return values;
+}
+
+TEST(SimRobotManipulability, FollowsThePostureAndVanishesWhereTheWristAxesLineUp) {
+  SimRobot robot("SN-manipulability", MakeRobotModel(ProductModel::Olvar_LL, 0));
+  const auto home = ManipulabilityOf(robot);
+  ASSERT_EQ(home.size(), 2u);
+  for (const auto& [group, v] : home) {
+    SCOPED_TRACE(group);
+    EXPECT_GT(v[0], 0.05f);  // well away from a singularity at home
+    EXPECT_LE(v[0], v[1]);
+    EXPECT_GT(v[2], 0.0f);
+    EXPECT_GT(v[3], 0.05f);
+    EXPECT_LE(v[3], v[4]);
+    EXPECT_GT(v[5], 0.0f);
+  }
+
+  // ARM_1 upright (every joint at zero): its first, third, fifth and seventh axes are parallel,
+  // and so are the second, fourth and sixth, so it can turn about two directions only.
+  auto q = robot.q();
+  const auto [start, n] = robot.model().groups().at(JointGroup::ARM_1);
+  std::fill(q.begin() + start, q.begin() + start + n, 0.0);
+  robot.SetJointPositions(q);
+  const auto upright = ManipulabilityOf(robot);
+  ASSERT_EQ(upright.size(), 2u);
+  EXPECT_LT(upright.at(kArm1)[3], 1e-6f);
+  EXPECT_LT(upright.at(kArm1)[5], 1e-6f);
+  EXPECT_GT(upright.at(kArm1)[2], 0.0f);  // the wrist offset still moves the flange every way
+  EXPECT_NE(upright.at(kArm1)[2], home.at(kArm1)[2]);
+  EXPECT_EQ(upright.at(kArm2), home.at(kArm2));
+}
+
+TEST(SimRobotManipulability, TranslationIsThatOfTheToolCentrePoint) {
+  SimRobot robot("SN-manipulability-tool", MakeRobotModel(ProductModel::Olvar_L, 0));
+  const auto flange = ManipulabilityOf(robot).at(kArm1);
+  vyr_msg::RPCRequest tool;
+  tool.op_code = 30;
+  tool.tool = {
+      "Long", 1.0f, {0, 0, 0.2f}, {1e-2f, 1e-2f, 1e-2f, 0, 0, 0}, {0, 0, 0.4f, 1, 0, 0, 0}};
+  ASSERT_TRUE(robot.HandleVyr(tool).success);
+  tool.op_code = 33;
+  tool.joint_groups = {kArm1};
+  ASSERT_TRUE(robot.HandleVyr(tool).success);
+  const auto tcp = ManipulabilityOf(robot).at(kArm1);
+  EXPECT_GT(std::abs(tcp[2] - flange[2]), 1e-3f);  // a point 0.4 m further out moves otherwise
+  for (int i = 3; i < 6; ++i) EXPECT_FLOAT_EQ(tcp[i], flange[i]);  // turning does not depend on it
+}
 
 }  // namespace
 }  // namespace korvo::sim
