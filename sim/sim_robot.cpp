@@ -53,6 +53,13 @@ std::array<float, N> Floats(const std::array<double, N>& v) {
   return out;
 }
 
+std::vector<std::array<float, 3>> Floats(const std::vector<std::array<double, 3>>& v) {
+  std::vector<std::array<float, 3>> out;
+  out.reserve(v.size());
+  for (const auto& x : v) out.push_back(Floats(x));
+  return out;
+}
+
 // The IK target a pose [x, y, z, qw, qx, qy, qz] asks for; none when a value is not finite or,
 // unless the orientation is free, the quaternion is too short to give a direction.
 std::optional<IkTarget> TargetOf(const std::array<double, 7>& pose, bool free_orientation) {
@@ -975,8 +982,13 @@ qel_msg::AllBasicStreamData SimRobot::BasicStreamData() const {
   m.tau_ext.assign(n, 0.0f);
   m.tau_interact.assign(n, 0.0f);
   m.temperature.assign(n, 35.0f);
-  m.multi_contact_forces.assign(n, {0.0f, 0.0f, 0.0f});
-  m.multi_contact_positions.assign(n, {0.0f, 0.0f, 0.0f});
+  if (multi_contact_) {
+    m.multi_contact_forces = Floats(multi_contact_->forces);
+    m.multi_contact_positions = Floats(multi_contact_->positions);
+  } else {
+    m.multi_contact_forces.assign(n, {0.0f, 0.0f, 0.0f});
+    m.multi_contact_positions.assign(n, {0.0f, 0.0f, 0.0f});
+  }
   for (const auto arm : model_.arms()) {
     const auto g = static_cast<std::uint16_t>(arm);
     qel_msg::CartesianData c;
@@ -1113,6 +1125,17 @@ void SimRobot::SetJointPositions(const std::vector<double>& q) {
   q_d_ = q;
   target_ = q;
   std::fill(dq_.begin(), dq_.end(), 0.0);
+}
+
+void SimRobot::SetMultiContact(std::vector<std::array<double, 3>> forces,
+                               std::vector<std::array<double, 3>> positions) {
+  std::lock_guard lock(mutex_);
+  multi_contact_ = MultiContact{std::move(forces), std::move(positions)};
+}
+
+void SimRobot::ResetMultiContact() {
+  std::lock_guard lock(mutex_);
+  multi_contact_.reset();
 }
 
 void SimRobot::AddTimelinessFailures(std::uint64_t count) {

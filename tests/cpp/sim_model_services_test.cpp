@@ -1,6 +1,7 @@
 // The simulated robot's model services as pure logic: constrained IK (operation 11) answered from
-// built requests and checked by the TCP pose the stream reports, the requests it refuses, and the
-// manipulability values of QEL operation 9.
+// built requests and checked by the TCP pose the stream reports, the requests it refuses, the
+// manipulability values of QEL operation 9, and the multi-contact values of the basic stream as
+// the client segments them.
 #include <gtest/gtest.h>
 
 #include <Eigen/Geometry>
@@ -14,6 +15,7 @@
 #include <vector>
 
 #include "case_name.hpp"
+#include "client/segmentation.hpp"
 #include "korvo/vyr/name_tables.hpp"
 #include "sim/manipulability.hpp"
 #include "sim/robot_model.hpp"
@@ -29,6 +31,7 @@ using vyr::ProductModel;
 namespace vyr_msg = zenoh_msgs::vyr_msg;
 namespace qel_msg = zenoh_msgs::qel_msg;
 using Pose = std::array<double, 7>;
+using Vec3 = std::array<double, 3>;
 
 constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
 constexpr float kInf = std::numeric_limits<float>::infinity();
@@ -370,6 +373,86 @@ TEST(SimRobotManipulability, TranslationIsThatOfTheToolCentrePoint) {
   const auto tcp = ManipulabilityOf(robot).at(kArm1);
   EXPECT_GT(std::abs(tcp[2] - flange[2]), 1e-3f);  // a point 0.4 m further out moves otherwise
   for (int i = 3; i < 6; ++i) EXPECT_FLOAT_EQ(tcp[i], flange[i]);  // turning does not depend on it
+}
+
+// ---- multi-contact values -----------------------------------------------------------------------
+
+// The client's view of the stream: the robot's groups, start IDs and DoF as the robot reports them.
+struct Layout {
+  vyr_impl::GroupNames names;
+  vyr_impl::StartIds starts;
+  vyr_impl::GroupDoF dof;
+};
+
+Layout LayoutOf(const RobotModel& model) {
+  Layout layout;
+  for (const auto& [group, range] : model.groups()) {
+    layout.names[group] = vyr::kJointGroupNames.at(group);
+    layout.starts[group] = range.first;
+    layout.dof[group] = static_cast<int>(range.second);
+  }
+  return layout;
+}
+
+std::vector<std::array<float, 3>> Floats(const std::vector<Vec3>& v) {
+  std::vector<std::array<float, 3>> out;
+  for (const auto& x : v) {
+    out.push_back({static_cast<float>(x[0]), static_cast<float>(x[1]), static_cast<float>(x[2])});
+  }
+  return out;
+}
+
+TEST(SimRobotMultiContact, PublishedAsSetAndRestoredToZeros) {
+  SimRobot robot("SN-multi-contact", MakeRobotModel(ProductModel::Olvar_LL, 1));
+  const unsigned dof = robot.model().full_dof();
+  const Layout layout = LayoutOf(robot.model());
+  const std::vector<std::array<float, 3>> zeros(dof, {0.0f, 0.0f, 0.0f});
+  const auto expect_zeros = [&] {
+    const auto data = robot.BasicStreamData();
+    EXPECT_EQ(data.multi_contact_forces, zeros);
+    EXPECT_EQ(data.multi_contact_positions, zeros);
+  };
+  expect_zeros();
+
+  std::vector<Vec3> forces, positions;
+  for (unsigned k = 0; k < dof; ++k) {
+    forces.push_back({1.0 + k, -2.0 * k, 0.1 * k});
+    positions.push_back({0.01 * k, 0.3, -0.02 * k});
+  }
+  robot.SetMultiContact(forces, positions);
+  auto data = robot.BasicStreamData();
+  EXPECT_EQ(data.multi_contact_forces, Floats(forces));
+  EXPECT_EQ(data.multi_contact_positions, Floats(positions));
+  // The client cuts them per group at the group's start.
+  const auto by_group =
+      vyr_impl::SegmentContacts(data, false, layout.names, layout.starts, layout.dof);
+  ASSERT_EQ(by_group.size(), robot.model().groups().size());
+  for (const auto& [group, vectors] : by_group) {
+    const auto [start, n] = robot.model().groups().at(group);
+    ASSERT_EQ(vectors.size(), n) << vyr::kJointGroupNames.at(group);
+    for (unsigned j = 0; j < n; ++j) {
+      for (int c = 0; c < 3; ++c) {
+        EXPECT_EQ(vectors[j][c], static_cast<float>(forces[start + j][c]));
+      }
+    }
+  }
+
+  // Shorter than the full DoF, as from a robot without the estimation: published as they are,
+  // and the client has no group to give.
+  robot.SetMultiContact({{1, 2, 3}, {4, 5, 6}}, {{0.5, 0.5, 0.5}});
+  data = robot.BasicStreamData();
+  EXPECT_EQ(data.multi_contact_forces.size(), 2u);
+  EXPECT_EQ(data.multi_contact_forces[1], (std::array<float, 3>{4, 5, 6}));
+  EXPECT_EQ(data.multi_contact_positions, (std::vector<std::array<float, 3>>{{0.5f, 0.5f, 0.5f}}));
+  EXPECT_TRUE(
+      vyr_impl::SegmentContacts(data, false, layout.names, layout.starts, layout.dof).empty());
+  EXPECT_TRUE(
+      vyr_impl::SegmentContacts(data, true, layout.names, layout.starts, layout.dof).empty());
+  robot.SetMultiContact({}, {});
+  EXPECT_TRUE(robot.BasicStreamData().multi_contact_forces.empty());
+
+  robot.ResetMultiContact();
+  expect_zeros();
 }
 
 }  // namespace
