@@ -99,12 +99,14 @@ KinematicChain::KinematicChain(const KinematicTree& tree, std::size_t tip_link,
   tail_ = pending;
 }
 
-Eigen::Isometry3d KinematicChain::Pose(std::span<const double> q) const {
+template <typename OnJoint>
+Eigen::Isometry3d KinematicChain::Walk(std::span<const double> q, OnJoint&& on_joint) const {
   Eigen::Matrix3d rotation = Eigen::Matrix3d::Identity();
   Eigen::Vector3d position = Eigen::Vector3d::Zero();
   for (const Step& step : steps_) {
     position += rotation * step.origin.translation();
     rotation = rotation * step.origin.linear();
+    on_joint(step, Eigen::Vector3d(rotation * step.axis), position);
     const double value = q[static_cast<std::size_t>(step.coordinate)];
     if (step.type == JointType::kPrismatic) {
       position += rotation * (step.axis * value);
@@ -116,6 +118,39 @@ Eigen::Isometry3d KinematicChain::Pose(std::span<const double> q) const {
   pose.linear() = rotation * tail_.linear();
   pose.translation() = position + rotation * tail_.translation();
   return pose;
+}
+
+Eigen::Isometry3d KinematicChain::Pose(std::span<const double> q) const {
+  return Walk(q, [](const Step&, const Eigen::Vector3d&, const Eigen::Vector3d&) {});
+}
+
+Eigen::Matrix<double, 6, Eigen::Dynamic> KinematicChain::Jacobian(
+    std::span<const double> q, const Eigen::Vector3d& tip_point) const {
+  // The joints' axes and positions are needed once the point's position is known.
+  struct Axis {
+    int coordinate;
+    bool prismatic;
+    Eigen::Vector3d direction, origin;
+  };
+  std::vector<Axis> axes;
+  axes.reserve(steps_.size());
+  const Eigen::Isometry3d tip =
+      Walk(q, [&](const Step& step, const Eigen::Vector3d& direction, const Eigen::Vector3d& at) {
+        axes.push_back({step.coordinate, step.type == JointType::kPrismatic, direction, at});
+      });
+  const Eigen::Vector3d point = tip * tip_point;
+  Eigen::Matrix<double, 6, Eigen::Dynamic> jacobian =
+      Eigen::Matrix<double, 6, Eigen::Dynamic>::Zero(6, static_cast<Eigen::Index>(q.size()));
+  for (const Axis& a : axes) {
+    auto column = jacobian.col(a.coordinate);
+    if (a.prismatic) {
+      column.head<3>() += a.direction;
+    } else {
+      column.head<3>() += a.direction.cross(point - a.origin);
+      column.tail<3>() += a.direction;
+    }
+  }
+  return jacobian;
 }
 
 }  // namespace korvo::sim

@@ -87,6 +87,12 @@ class KinematicChain {
   // Pose of the tip link in the root frame. `q` must hold every coordinate the chain uses.
   Eigen::Isometry3d Pose(std::span<const double> q) const;
 
+  // Geometric Jacobian of the point `tip_point` (given in the tip link frame), in root axes: the
+  // point's linear velocity over the tip's angular velocity, one column per coordinate of `q`.
+  // Coordinates the chain does not use have zero columns.
+  Eigen::Matrix<double, 6, Eigen::Dynamic> Jacobian(std::span<const double> q,
+                                                    const Eigen::Vector3d& tip_point) const;
+
  private:
   struct Step {
     Eigen::Isometry3d origin;  // fixed transforms before the joint, merged with its origin
@@ -94,6 +100,11 @@ class KinematicChain {
     Eigen::Vector3d axis;
     int coordinate;
   };
+  // Walks out along the chain at `q`, handing each step with its joint axis and position in root
+  // axes (before the joint moves) to `on_joint`; returns the tip pose.
+  template <typename OnJoint>
+  Eigen::Isometry3d Walk(std::span<const double> q, OnJoint&& on_joint) const;
+
   std::vector<Step> steps_;
   Eigen::Isometry3d tail_ = Eigen::Isometry3d::Identity();  // fixed transforms after the last one
 };

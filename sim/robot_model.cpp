@@ -385,7 +385,7 @@ RobotModel MakeRobotModel(ProductModel product, unsigned ext_axes) {
   return model;
 }
 
-std::array<double, 7> RobotModel::FlangePose(JointGroup arm, std::span<const double> q) const {
+const KinematicChain& RobotModel::ArmChain(JointGroup arm, std::span<const double> q) const {
   const auto it = std::find(arms_.begin(), arms_.end(), arm);
   if (it == arms_.end()) {
     const auto group_name = vyr::kJointGroupNames.find(arm);
@@ -398,12 +398,23 @@ std::array<double, 7> RobotModel::FlangePose(JointGroup arm, std::span<const dou
     throw std::invalid_argument("Flange pose needs " + std::to_string(joints_.size()) +
                                 " joint positions, got " + std::to_string(q.size()));
   }
-  const Eigen::Isometry3d pose = flange_chains_[it - arms_.begin()].Pose(q);
+  return flange_chains_[it - arms_.begin()];
+}
+
+std::array<double, 7> RobotModel::FlangePose(JointGroup arm, std::span<const double> q) const {
+  const Eigen::Isometry3d pose = ArmChain(arm, q).Pose(q);
   Eigen::Quaterniond rotation(pose.linear());
   rotation.normalize();
   if (rotation.w() < 0) rotation.coeffs() = -rotation.coeffs();
   const Eigen::Vector3d& t = pose.translation();
   return {t.x(), t.y(), t.z(), rotation.w(), rotation.x(), rotation.y(), rotation.z()};
+}
+
+Eigen::Matrix<double, 6, Eigen::Dynamic> RobotModel::ArmJacobian(
+    JointGroup arm, std::span<const double> q, const Eigen::Vector3d& point) const {
+  const KinematicChain& chain = ArmChain(arm, q);
+  const auto [start, dof] = groups_.at(arm);
+  return chain.Jacobian(q.first(joints_.size()), point).middleCols(start, dof);
 }
 
 std::optional<ProductModel> ProductModelFromName(std::string_view name) {

@@ -51,9 +51,18 @@ class RobotModel {
   // group, an arm the robot does not have, or fewer than full_dof() positions.
   std::array<double, 7> FlangePose(vyr::JointGroup arm, std::span<const double> q) const;
 
+  // Jacobian of `arm` with respect to its own joints (6 x its DoF) at the full-DoF positions `q`:
+  // the linear velocity of the point `point` (in flange axes, from the flange origin) over the
+  // flange's angular velocity, in world axes. std::invalid_argument as for FlangePose.
+  Eigen::Matrix<double, 6, Eigen::Dynamic> ArmJacobian(
+      vyr::JointGroup arm, std::span<const double> q,
+      const Eigen::Vector3d& point = Eigen::Vector3d::Zero()) const;
+
  private:
   friend RobotModel MakeRobotModel(vyr::ProductModel product, unsigned ext_axes);
   RobotModel() = default;
+  // The flange chain of `arm`, once `q` is known to hold every position; throws as FlangePose.
+  const KinematicChain& ArmChain(vyr::JointGroup arm, std::span<const double> q) const;
 
   vyr::ProductModel product_ = vyr::ProductModel::UNKNOWN;
   std::string product_name_;

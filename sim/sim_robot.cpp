@@ -10,6 +10,8 @@
 #include <stdexcept>
 
 #include "korvo/vyr/name_tables.hpp"
+#include "sim/arm_ik.hpp"
+#include "sim/manipulability.hpp"
 #include "sim/primitive_text.hpp"
 
 namespace korvo::sim {
@@ -28,6 +30,10 @@ constexpr auto kHeartbeatLimit = std::chrono::milliseconds(200);
 constexpr auto kLateCommand = std::chrono::milliseconds(3);
 constexpr std::uint16_t kArm1 = 3;
 constexpr std::uint16_t kArm2 = 4;
+// Seeds spread over the joint ranges that a constrained IK tries after the client's own.
+constexpr int kIkSpreadSeeds = 5;
+// A target quaternion shorter than this gives no orientation.
+constexpr double kMinQuaternionNorm = 1e-6;
 // Velocity limits of the reduced safety state relative to the normal ones: the ratio of the
 // product defaults (78 to 130 degrees per second).
 constexpr double kReducedVelocityRatio = 0.6;
@@ -47,8 +53,28 @@ std::array<float, N> Floats(const std::array<double, N>& v) {
   return out;
 }
 
-Eigen::Quaterniond Quat(const std::array<double, 7>& pose) {
-  return Eigen::Quaterniond(pose[3], pose[4], pose[5], pose[6]).normalized();
+std::vector<std::array<float, 3>> Floats(const std::vector<std::array<double, 3>>& v) {
+  std::vector<std::array<float, 3>> out;
+  out.reserve(v.size());
+  for (const auto& x : v) out.push_back(Floats(x));
+  return out;
+}
+
+// The IK target a pose [x, y, z, qw, qx, qy, qz] asks for; none when a value is not finite or,
+// unless the orientation is free, the quaternion is too short to give a direction.
+std::optional<IkTarget> TargetOf(const std::array<double, 7>& pose, bool free_orientation) {
+  if (!std::all_of(pose.begin(), pose.end(), [](double v) { return std::isfinite(v); })) {
+    return std::nullopt;
+  }
+  IkTarget target;
+  target.position = {pose[0], pose[1], pose[2]};
+  target.free_orientation = free_orientation;
+  if (!free_orientation) {
+    const Eigen::Quaterniond orientation(pose[3], pose[4], pose[5], pose[6]);
+    if (orientation.norm() < kMinQuaternionNorm) return std::nullopt;
+    target.orientation = orientation.normalized();
+  }
+  return target;
 }
 
 // COORD orientation: Euler angles in degrees, rotation Rz(c)·Ry(b)·Rx(a).
@@ -318,30 +344,16 @@ qel_msg::RPCReply SimRobot::HandleQel(const qel_msg::RPCRequest& request) {
       reply.success = true;
       break;
     case 9:
+      // Per arm: its group and a value the client skips, then the six values at the TCP.
       for (const auto arm : model_.arms()) {
         const auto g = static_cast<std::uint16_t>(arm);
-        const auto [start, n] = Layout(g);
-        // Jacobian of the flange by finite differences.
-        Eigen::MatrixXd J(6, n);
-        const auto base = model_.FlangePose(arm, q_);
-        std::vector<double> q = q_;
-        for (unsigned j = 0; j < n; ++j) {
-          q[start + j] += 1e-6;
-          const auto moved = model_.FlangePose(arm, q);
-          q[start + j] = q_[start + j];
-          for (int k = 0; k < 3; ++k) J(k, j) = (moved[k] - base[k]) / 1e-6;
-          const Eigen::AngleAxisd d(Quat(moved) * Quat(base).inverse());
-          J.block<3, 1>(3, j) = d.axis() * d.angle() / 1e-6;
-        }
-        const Eigen::MatrixXd Jv = J.topRows(3), Jw = J.bottomRows(3);
-        const Eigen::JacobiSVD<Eigen::MatrixXd> sv(Jv), sw(Jw);
-        const auto lin = sv.singularValues(), ang = sw.singularValues();
+        const auto tcp = tools_.active_tcp(g);
+        const auto values =
+            Manipulability(model_.ArmJacobian(arm, q_, Eigen::Vector3d(tcp[0], tcp[1], tcp[2])));
+        std::vector<float> row = {static_cast<float>(g), 0.0f};
+        for (const double v : values) row.push_back(static_cast<float>(v));
         reply.joint_groups.push_back(g);
-        reply.float2d_container.push_back(
-            {static_cast<float>(g), 0.0f, static_cast<float>(lin.minCoeff()),
-             static_cast<float>(lin.maxCoeff()), static_cast<float>(lin.prod()),
-             static_cast<float>(ang.minCoeff()), static_cast<float>(ang.maxCoeff()),
-             static_cast<float>(ang.prod())});
+        reply.float2d_container.push_back(std::move(row));
       }
       reply.success = true;
       break;
@@ -453,68 +465,58 @@ bool SimRobot::DigitalOutputs(const VyrRequest& request) {
   return true;
 }
 
-std::optional<std::vector<double>> SimRobot::SolveIk(std::uint16_t arm,
-                                                     const std::array<double, 7>& pose,
-                                                     std::vector<double> q,
-                                                     bool free_orientation) const {
-  const auto [start, n] = Layout(arm);
-  const Eigen::Vector3d p_target(pose[0], pose[1], pose[2]);
-  const Eigen::Quaterniond r_target = Quat(pose);
-  const int rows = free_orientation ? 3 : 6;
-  for (int iteration = 0; iteration < 200; ++iteration) {
-    const auto now = TcpPose(arm, q);
-    Eigen::VectorXd e(rows);
-    e.head<3>() = p_target - Eigen::Vector3d(now[0], now[1], now[2]);
-    if (!free_orientation) {
-      const Eigen::AngleAxisd d(r_target * Quat(now).inverse());
-      e.tail<3>() = d.axis() * d.angle();
-    }
-    if (e.head<3>().norm() < 1e-5 && (free_orientation || e.tail<3>().norm() < 1e-4)) return q;
-    Eigen::MatrixXd J(rows, n);
-    for (unsigned j = 0; j < n; ++j) {
-      std::vector<double> moved_q = q;
-      moved_q[start + j] += 1e-6;
-      const auto moved = TcpPose(arm, moved_q);
-      for (int k = 0; k < 3; ++k) J(k, j) = (moved[k] - now[k]) / 1e-6;
-      if (!free_orientation) {
-        const Eigen::AngleAxisd d(Quat(moved) * Quat(now).inverse());
-        J.block<3, 1>(3, j) = d.axis() * d.angle() / 1e-6;
-      }
-    }
-    const double lambda = 0.05;
-    const Eigen::MatrixXd JJt =
-        J * J.transpose() + lambda * lambda * Eigen::MatrixXd::Identity(rows, rows);
-    Eigen::VectorXd step = J.transpose() * JJt.ldlt().solve(e);
-    if (step.norm() > 0.2) step *= 0.2 / step.norm();
-    for (unsigned j = 0; j < n; ++j) {
-      q[start + j] = std::clamp(q[start + j] + step(j), q_min_[start + j], q_max_[start + j]);
-    }
-  }
-  return std::nullopt;
+std::optional<std::vector<double>> SimRobot::PostureFor(std::uint16_t arm,
+                                                        const std::array<double, 7>& pose) const {
+  const auto target = TargetOf(pose, false);
+  if (!target) return std::nullopt;
+  const IkArm ik_arm{model_, static_cast<JointGroup>(arm), tools_.active_tcp(arm), q_min_, q_max_};
+  auto solution = SolveArmIk(ik_arm, *target, std::span(&q_, 1));
+  if (!solution.reached) return std::nullopt;
+  return std::move(solution.q);
 }
 
 bool SimRobot::Reachability(const VyrRequest& request, VyrReply& reply) const {
   const auto& groups = request.joint_groups;
+  const auto& rows = request.float2d_container;
   if (groups.empty() || request.int_container.size() != groups.size() ||
-      request.float2d_container.size() != groups.size()) {
+      rows.size() != groups.size()) {
     return false;
+  }
+  // The whole request is checked before any arm is solved.
+  std::vector<IkTarget> targets;
+  for (std::size_t i = 0; i < groups.size(); ++i) {
+    const auto g = groups[i];
+    if ((g != kArm1 && g != kArm2) || !GroupExists(g)) return false;
+    if (std::find(groups.begin(), groups.begin() + i, g) != groups.begin() + i) return false;
+    const auto free = request.int_container[i];
+    if ((free != 0 && free != 1) || rows[i].size() != 7 + Layout(g).second) return false;
+    if (!std::all_of(rows[i].begin(), rows[i].end(), [](float v) { return std::isfinite(v); })) {
+      return false;
+    }
+    std::array<double, 7> pose{};
+    std::copy(rows[i].begin(), rows[i].begin() + 7, pose.begin());
+    const auto target = TargetOf(pose, free == 1);
+    if (!target) return false;
+    targets.push_back(*target);
   }
   bool all = true;
   for (std::size_t i = 0; i < groups.size(); ++i) {
     const auto g = groups[i];
-    if ((g != kArm1 && g != kArm2) || !GroupExists(g)) return false;
     const auto [start, n] = Layout(g);
-    const auto& row = request.float2d_container[i];
-    if (row.size() != 7 + n) return false;
-    std::array<double, 7> pose{};
-    std::copy(row.begin(), row.begin() + 7, pose.begin());
-    std::vector<double> seed = q_;
-    for (unsigned j = 0; j < n; ++j) seed[start + j] = row[7 + j];
-    const auto solved = SolveIk(g, pose, seed, request.int_container[i] != 0);
-    all = all && solved.has_value();
-    const auto& q = solved ? *solved : seed;
+    // The client's seed first; should it lead nowhere, the current posture, the home posture and
+    // a few spread over the joint ranges.
+    std::vector<std::vector<double>> seeds(3, q_);
+    for (unsigned j = 0; j < n; ++j) {
+      seeds[0][start + j] = rows[i][7 + j];
+      seeds[2][start + j] = model_.joints()[start + j].home;
+    }
+    const IkArm arm{model_, static_cast<JointGroup>(g), tools_.active_tcp(g), q_min_, q_max_};
+    auto spread = SpreadSeeds(arm, q_, kIkSpreadSeeds);
+    seeds.insert(seeds.end(), spread.begin(), spread.end());
+    const IkSolution solution = SolveArmIk(arm, targets[i], seeds);
+    all = all && solution.reached;
     reply.joint_groups.push_back(g);
-    reply.float2d_container.push_back(Floats(q, start, n));
+    reply.float2d_container.push_back(Floats(solution.q, start, n));
   }
   reply.int_container = {all ? 1 : 0};
   return true;
@@ -573,7 +575,7 @@ bool SimRobot::ExecutePrimitives(const VyrRequest& request) {
       if (numbers.size() != 6) return false;
       const Eigen::Quaterniond r = FromEulerDegrees(numbers[3], numbers[4], numbers[5]);
       const auto solved =
-          SolveIk(g, {numbers[0], numbers[1], numbers[2], r.w(), r.x(), r.y(), r.z()}, q_, false);
+          PostureFor(g, {numbers[0], numbers[1], numbers[2], r.w(), r.x(), r.y(), r.z()});
       if (!solved) return false;
       q = *solved;
     } else if (name == TorqueCalibration::kPrimitive) {
@@ -782,7 +784,7 @@ void SimRobot::OnCommands(const vyr_msg::MotionCommands& commands, Clock::time_p
         } else {
           continue;
         }
-        const auto solved = SolveIk(g, pose, q_, false);
+        const auto solved = PostureFor(g, pose);
         if (!solved) continue;
         if (mode_ == Mode::RT_CARTESIAN_MOTION_FORCE) {
           q_d_ = *solved;
@@ -980,8 +982,13 @@ qel_msg::AllBasicStreamData SimRobot::BasicStreamData() const {
   m.tau_ext.assign(n, 0.0f);
   m.tau_interact.assign(n, 0.0f);
   m.temperature.assign(n, 35.0f);
-  m.multi_contact_forces.assign(n, {0.0f, 0.0f, 0.0f});
-  m.multi_contact_positions.assign(n, {0.0f, 0.0f, 0.0f});
+  if (multi_contact_) {
+    m.multi_contact_forces = Floats(multi_contact_->forces);
+    m.multi_contact_positions = Floats(multi_contact_->positions);
+  } else {
+    m.multi_contact_forces.assign(n, {0.0f, 0.0f, 0.0f});
+    m.multi_contact_positions.assign(n, {0.0f, 0.0f, 0.0f});
+  }
   for (const auto arm : model_.arms()) {
     const auto g = static_cast<std::uint16_t>(arm);
     qel_msg::CartesianData c;
@@ -1118,6 +1125,17 @@ void SimRobot::SetJointPositions(const std::vector<double>& q) {
   q_d_ = q;
   target_ = q;
   std::fill(dq_.begin(), dq_.end(), 0.0);
+}
+
+void SimRobot::SetMultiContact(std::vector<std::array<double, 3>> forces,
+                               std::vector<std::array<double, 3>> positions) {
+  std::lock_guard lock(mutex_);
+  multi_contact_ = MultiContact{std::move(forces), std::move(positions)};
+}
+
+void SimRobot::ResetMultiContact() {
+  std::lock_guard lock(mutex_);
+  multi_contact_.reset();
 }
 
 void SimRobot::AddTimelinessFailures(std::uint64_t count) {

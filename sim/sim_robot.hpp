@@ -69,6 +69,13 @@ class SimRobot {
   void SetJointLimits(const std::vector<double>& q_min, const std::vector<double>& q_max,
                       const std::vector<double>& dq_max, const std::vector<double>& tau_max);
   void SetJointPositions(const std::vector<double>& q);  // full DoF, else std::invalid_argument
+  // The multi-contact forces [N] and positions [m] the basic stream data carry from now on, as
+  // given (narrowed to float): any number of 3-vectors each, fewer than the full DoF too, as a
+  // robot without multi-contact estimation sends. ResetMultiContact restores the default, zeros
+  // for every joint of the full DoF.
+  void SetMultiContact(std::vector<std::array<double, 3>> forces,
+                       std::vector<std::array<double, 3>> positions);
+  void ResetMultiContact();
   void AddTimelinessFailures(std::uint64_t count);
   // The next `count` primitive-state replies carry an empty entry, as a glitching robot does.
   void CorruptPrimitiveStates(int count);
@@ -201,6 +208,11 @@ class SimRobot {
     std::optional<Clock::time_point> started;
   };
 
+  // Multi-contact values the basic stream carries instead of the default zeros.
+  struct MultiContact {
+    std::vector<std::array<double, 3>> forces, positions;
+  };
+
   using VyrReply = zenoh_msgs::vyr_msg::RPCReply;
   using VyrRequest = zenoh_msgs::vyr_msg::RPCRequest;
 
@@ -231,8 +243,10 @@ class SimRobot {
   void StepJoints(double dt);
   bool AtTarget() const;
   void SetTarget(std::uint16_t group, const std::vector<double>& q, double speed_scale);
-  std::optional<std::vector<double>> SolveIk(std::uint16_t arm, const std::array<double, 7>& pose,
-                                             std::vector<double> seed, bool free_orientation) const;
+  // The posture that puts the TCP of `arm` at `pose` [x, y, z, qw, qx, qy, qz], solved from the
+  // current one, for a motion command; none for a pose out of reach or not finite.
+  std::optional<std::vector<double>> PostureFor(std::uint16_t arm,
+                                                const std::array<double, 7>& pose) const;
   // The TCP pose of `arm`: the flange moved by the active tool, at the positions `q` (full DoF).
   std::array<double, 7> TcpPose(std::uint16_t arm, const std::vector<double>& q) const;
   bool GroupExists(std::uint16_t group) const;
@@ -272,6 +286,7 @@ class SimRobot {
   bool has_target_ = false;
   bool stalled_ = false;
   std::map<std::uint16_t, zenoh_msgs::vyr_msg::CartesianCommand> cartesian_d_;
+  std::optional<MultiContact> multi_contact_;  // none: zeros, one per joint
 
   std::uint64_t timeliness_failures_ = 0;
   std::optional<Clock::time_point> last_rt_command_;

@@ -532,6 +532,22 @@ void BindRobotControls(py::class_<PyRobot>& cls) {
           },
           py::arg("q"), "Places the joints at rest at the full-DoF positions `q`.")
       .def(
+          "set_multi_contact",
+          [](const PyRobot& self, std::vector<std::array<double, 3>> forces,
+             std::vector<std::array<double, 3>> positions) {
+            self.Sim(
+                [&](SimRobot& r) { r.SetMultiContact(std::move(forces), std::move(positions)); });
+          },
+          py::arg("forces"), py::arg("positions"),
+          "Multi-contact forces [N] and positions [m] the basic stream data carry from now on, "
+          "each a list of 3-sequences published as given (narrowed to float), of any length: "
+          "fewer than the full DoF make the client find no values per joint group.")
+      .def(
+          "reset_multi_contact",
+          [](const PyRobot& self) { self.Sim([](SimRobot& r) { r.ResetMultiContact(); }); },
+          "Restores the default multi-contact values: zeros, one 3-vector per joint of the full "
+          "DoF.")
+      .def(
           "add_timeliness_failures",
           [](const PyRobot& self, long long count) {
             const auto n = InRange<std::uint64_t>(count, 0, INT64_MAX, "count");

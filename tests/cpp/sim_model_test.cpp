@@ -391,6 +391,41 @@ TEST_P(RobotModelTest, FlangePoseEqualsTheUrdfChainAtRandomPostures) {
   }
 }
 
+TEST_P(RobotModelTest, ArmJacobianIsTheDerivativeOfThePoseOfAPointOnTheFlange) {
+  // A point off the flange, as a tool's TCP is: its velocity depends on where it lies.
+  const Eigen::Vector3d point(0.03, -0.02, 0.12);
+  std::mt19937 rng(4321);
+  for (int trial = 0; trial < 10; ++trial) {
+    std::vector<double> q;
+    for (const JointSpec& j : model().joints()) {
+      q.push_back(std::uniform_real_distribution<double>(j.q_min, j.q_max)(rng));
+    }
+    for (JointGroup arm : model().arms()) {
+      SCOPED_TRACE(vyr::kJointGroupNames.at(arm));
+      const auto [start, dof] = model().groups().at(arm);
+      const auto point_at = [&](const std::vector<double>& at) {
+        const auto pose = model().FlangePose(arm, at);
+        return Eigen::Vector3d(PositionOf(pose) + RotationOf(pose) * point);
+      };
+      Eigen::MatrixXd expected(6, dof);
+      constexpr double h = 1e-6;
+      for (unsigned k = 0; k < dof; ++k) {
+        std::vector<double> plus = q, minus = q;
+        plus[start + k] += h;
+        minus[start + k] -= h;
+        const Eigen::AngleAxisd turn(RotationOf(model().FlangePose(arm, plus)) *
+                                     RotationOf(model().FlangePose(arm, minus)).transpose());
+        expected.col(k) << (point_at(plus) - point_at(minus)) / (2 * h),
+            turn.axis() * turn.angle() / (2 * h);
+      }
+      const Eigen::MatrixXd jacobian = model().ArmJacobian(arm, q, point);
+      ASSERT_EQ(jacobian.rows(), 6);
+      ASSERT_EQ(jacobian.cols(), static_cast<Eigen::Index>(dof));
+      EXPECT_TRUE(jacobian.isApprox(expected, 1e-6)) << jacobian << "\nvs\n" << expected;
+    }
+  }
+}
+
 TEST_P(RobotModelTest, HomePostureKeepsTheArmsAwayFromSingularities) {
   for (JointGroup arm : model().arms()) {
     SCOPED_TRACE(vyr::kJointGroupNames.at(arm));
@@ -489,6 +524,10 @@ TEST(FlangePose, RejectsGroupsThatAreNotArmsOfTheRobot) {
   EXPECT_NO_THROW(dual.FlangePose(JointGroup::ARM_2, dual_q));
   // Every full-DoF position is needed, even those the chain does not use.
   EXPECT_THROW(single.FlangePose(JointGroup::ARM_1, std::vector<double>(7, 0.0)),
+               std::invalid_argument);
+  // The Jacobian checks the same.
+  EXPECT_THROW(single.ArmJacobian(JointGroup::ARM_2, q), std::invalid_argument);
+  EXPECT_THROW(single.ArmJacobian(JointGroup::ARM_1, std::vector<double>(7, 0.0)),
                std::invalid_argument);
 }
 

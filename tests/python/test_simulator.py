@@ -860,6 +860,49 @@ def test_test_controls_show_in_the_streams(
     latest(subscriber, "the control's effect", shows)
 
 
+def contacts(data):
+    """(forces, positions) of the multi-contact values of a basic stream message."""
+    return (
+        [list(v) for v in data.multi_contact_forces],
+        [list(v) for v in data.multi_contact_positions],
+    )
+
+
+def test_multi_contact_values_are_published_as_set_then_restored(host):
+    sim, client = host("Olvar-LL", 2)
+    basic = client.subscribe(mt.BasicStreamSubscriber, "basic_stream_data")
+    zeros = [[0.0, 0.0, 0.0] for _ in range(sim.full_dof)]
+    assert contacts(latest(basic, "the basic stream")) == (zeros, zeros)
+
+    full = (
+        [[k + 0.5, -2.0 * k, 0.25] for k in range(sim.full_dof)],
+        [[0.125 * k, 1.0, -0.5] for k in range(sim.full_dof)],
+    )
+    # Fewer vectors than joints, as from a robot without the estimation; one list empty.
+    short = ([[1.5, -2.0, 0.75], [0.0, 4.0, -8.0]], [])
+    for forces, positions in (full, short):
+        sim.set_multi_contact(forces, positions)
+        latest(basic, "the values set", lambda d: contacts(d) == (forces, positions))
+
+    sim.reset_multi_contact()
+    latest(basic, "zeros again", lambda d: contacts(d) == (zeros, zeros))
+
+
+@pytest.mark.parametrize(
+    "forces, positions",
+    [
+        pytest.param([[1.0, 2.0]], [], id="two-values"),
+        pytest.param([], [[1.0, 2.0, 3.0, 4.0]], id="four-values"),
+        pytest.param([1.0, 2.0, 3.0], [], id="not-nested"),
+        pytest.param([["1", 2.0, 3.0]], [], id="text"),
+    ],
+)
+def test_multi_contact_values_are_3_vectors(robot, forces, positions):
+    sim, _ = robot
+    with pytest.raises(TypeError):
+        sim.set_multi_contact(forces, positions)
+
+
 def test_emitted_event_arrives_on_the_event_log(robot):
     sim, client = robot
     events = client.subscribe(mt.EventLogSubscriber, "event_log")
