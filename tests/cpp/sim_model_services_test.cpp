@@ -289,5 +289,73 @@ TEST_F(ModelServicesTest, IkInputsAreCheckedBeforeAnythingIsSent) {
   EXPECT_TRUE(VyrRequestsOf(*host_, kOpReachability).empty());
 }
 
+TEST_F(ModelServicesTest, ATargetThatIsNotANumberIsRefusedByTheRobot) {
+  Start();
+  IKParams params;
+  params.cartesian_pose = {std::nan(""), 0.0, 0.5, 1.0, 0.0, 0.0, 0.0};
+  params.seed_q.assign(7, 0.0);
+  EXPECT_EQ(OutcomeOf([&] {
+              model_->SolveConstrainedIK({{JointGroup::ARM_1, params}});
+            }),
+            Runtime("[korvo::vyr::Model::SolveConstrainedIK] No reply from the robot"));
+  EXPECT_EQ(VyrRequestsOf(*host_, kOpReachability).size(), 1u);
+}
+
+TEST_F(ModelServicesTest, AnUprightArmScoresPoorInOrientationAndABentOneGood) {
+  Start(ProductModel::Olvar_LL);
+  const auto n = static_cast<std::size_t>(robot_->info().DoF.at(JointGroup::ALL));
+  const auto scores_at = [&](double angle) {
+    sim().SetJointPositions(std::vector<double>(n, angle));
+    return model_->configuration_score();
+  };
+  const auto upright = scores_at(0.0);
+  ASSERT_EQ(upright.size(), 2u);
+  for (const auto& [group, score] : upright) {
+    EXPECT_LT(score.second, 20.0) << static_cast<int>(group);
+    EXPECT_GE(score.first, 0.0);
+  }
+  for (const auto& [group, score] : scores_at(0.6)) {
+    EXPECT_GE(score.second, 40.0) << static_cast<int>(group);
+    EXPECT_GT(score.first, 0.0);
+    EXPECT_LE(score.first, 100.0);
+  }
+}
+
+TEST_F(ModelServicesTest, ContactEstimatesFollowTheStreamPerGroup) {
+  Start(ProductModel::Olvar_LL);
+  const auto& info = robot_->info();
+  const auto n = static_cast<std::size_t>(info.DoF.at(JointGroup::ALL));
+  std::vector<std::array<double, 3>> forces(n), positions(n);
+  for (std::size_t i = 0; i < n; ++i) {
+    forces[i] = {1.0 * i, -2.0, 0.5};
+    positions[i] = {0.0, 0.25 * i, -0.125};
+  }
+  sim().SetMultiContact(forces, positions);
+  ASSERT_TRUE(Eventually([&] {
+    return !model_->multi_contact_forces().empty() &&
+           model_->multi_contact_forces().at(JointGroup::ARM_2)[0].x() == 7.0;
+  }));
+  const auto by_group = model_->multi_contact_forces();
+  const auto where = model_->multi_contact_positions();
+  EXPECT_EQ(by_group.size(), info.all_groups.size());
+  ASSERT_EQ(by_group.at(JointGroup::ARM_1).size(), 7u);
+  ASSERT_EQ(by_group.at(JointGroup::ARM_2).size(), 7u);
+  for (std::size_t j = 0; j < 7; ++j) {
+    EXPECT_EQ(by_group.at(JointGroup::ARM_1)[j], Eigen::Vector3d(1.0 * j, -2.0, 0.5));
+    EXPECT_EQ(by_group.at(JointGroup::ARM_2)[j], Eigen::Vector3d(1.0 * (7 + j), -2.0, 0.5));
+    EXPECT_EQ(where.at(JointGroup::ARM_2)[j], Eigen::Vector3d(0.0, 0.25 * (7 + j), -0.125));
+  }
+
+  // A robot without the estimation sends too few values: no group has any.
+  sim().SetMultiContact({{1.0, 1.0, 1.0}}, {});
+  EXPECT_TRUE(Eventually([&] { return model_->multi_contact_forces().empty(); }));
+  EXPECT_TRUE(model_->multi_contact_positions().empty());
+  sim().ResetMultiContact();
+  EXPECT_TRUE(Eventually([&] {
+    const auto zero = model_->multi_contact_forces();
+    return zero.size() == info.all_groups.size() && zero.at(JointGroup::ARM_1)[6].isZero(0.0);
+  }));
+}
+
 }  // namespace
 }  // namespace korvo::vyr

@@ -9,7 +9,7 @@ import numpy as np
 import pytest
 
 import korvovyr as kv
-from support import connected_robot
+from support import connected_robot, retry_until
 
 
 @pytest.fixture
@@ -131,3 +131,25 @@ def _quaternion(r):
         (r[0, 2] - r[2, 0]) / (4 * w),
         (r[1, 0] - r[0, 1]) / (4 * w),
     )
+
+
+def test_contact_estimates_are_lists_of_arrays_per_group(hosted):
+    robot, model, sim = hosted
+    n = len(model.joint_names())
+    sim.set_multi_contact([[0.5 * i, 1.0, -1.0] for i in range(n)], [[0.0, 0.0, 0.25]] * n)
+
+    def arrived():
+        forces = model.multi_contact_forces()
+        return bool(forces) and bool(forces[kv.JointGroup.ARM_1][-1][0] == 0.5 * (n - 1))
+
+    retry_until(arrived, "the contact forces")
+    forces, positions = model.multi_contact_forces(), model.multi_contact_positions()
+    arm = forces[kv.JointGroup.ARM_1]
+    assert isinstance(arm, list) and len(arm) == n
+    assert all(isinstance(v, np.ndarray) and v.shape == (3,) and v.dtype == np.float64 for v in arm)
+    assert np.array_equal(arm[2], [1.0, 1.0, -1.0])
+    assert np.array_equal(positions[kv.JointGroup.ARM_1][0], [0.0, 0.0, 0.25])
+
+    sim.set_multi_contact([], [])  # a robot without the estimation
+    retry_until(lambda: model.multi_contact_forces() == {}, "no contact estimates")
+    assert model.multi_contact_positions() == {}
