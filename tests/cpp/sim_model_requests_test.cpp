@@ -82,6 +82,17 @@ std::vector<double> WithArm(const SimRobot& robot, std::vector<double> q, std::u
   return q;
 }
 
+// Adds `tool` to the robot (operation 30) and makes it the active tool of `arm` (operation 33).
+void MountTool(SimRobot& robot, std::uint16_t arm, const vyr_msg::ToolInfo& tool) {
+  vyr_msg::RPCRequest request;
+  request.op_code = 30;
+  request.tool = tool;
+  ASSERT_TRUE(robot.HandleVyr(request).success);
+  request.op_code = 33;
+  request.joint_groups = {arm};
+  ASSERT_TRUE(robot.HandleVyr(request).success);
+}
+
 void ExpectPoseReached(const Pose& pose, const Pose& target) {
   const Eigen::Vector3d p(pose[0], pose[1], pose[2]), t(target[0], target[1], target[2]);
   // The stream carries floats: a few 1e-7 of rounding on top of the solver's tolerance.
@@ -108,14 +119,12 @@ void ExpectWithinLimits(const SimRobot& robot, std::uint16_t arm, const std::vec
 TEST(SimRobotConstrainedIk, SolvesEachRequestedArmForItsTcpInRequestOrder) {
   SimRobot robot("SN-ik-both", MakeRobotModel(ProductModel::Olvar_LL, 0));
   // The second arm carries a tool: its TCP is what is solved for.
-  vyr_msg::RPCRequest tool;
-  tool.op_code = 30;
-  tool.tool = {
-      "Probe", 0.3f, {0, 0, 0.05f}, {1e-3f, 1e-3f, 1e-3f, 0, 0, 0}, {0.03f, 0, 0.18f, 1, 0, 0, 0}};
-  ASSERT_TRUE(robot.HandleVyr(tool).success);
-  tool.op_code = 33;
-  tool.joint_groups = {kArm2};
-  ASSERT_TRUE(robot.HandleVyr(tool).success);
+  MountTool(robot, kArm2,
+            {"Probe",
+             0.3f,
+             {0, 0, 0.05f},
+             {1e-3f, 1e-3f, 1e-3f, 0, 0, 0},
+             {0.03f, 0, 0.18f, 1, 0, 0, 0}});
 
   // Targets: the TCP poses the stream reports at one posture; seeds: another posture.
   const std::vector<double> home = robot.q();
@@ -362,14 +371,8 @@ TEST(SimRobotManipulability, FollowsThePostureAndVanishesWhereTheWristAxesLineUp
 TEST(SimRobotManipulability, TranslationIsThatOfTheToolCentrePoint) {
   SimRobot robot("SN-manipulability-tool", MakeRobotModel(ProductModel::Olvar_L, 0));
   const auto flange = ManipulabilityOf(robot).at(kArm1);
-  vyr_msg::RPCRequest tool;
-  tool.op_code = 30;
-  tool.tool = {
-      "Long", 1.0f, {0, 0, 0.2f}, {1e-2f, 1e-2f, 1e-2f, 0, 0, 0}, {0, 0, 0.4f, 1, 0, 0, 0}};
-  ASSERT_TRUE(robot.HandleVyr(tool).success);
-  tool.op_code = 33;
-  tool.joint_groups = {kArm1};
-  ASSERT_TRUE(robot.HandleVyr(tool).success);
+  MountTool(robot, kArm1,
+            {"Long", 1.0f, {0, 0, 0.2f}, {1e-2f, 1e-2f, 1e-2f, 0, 0, 0}, {0, 0, 0.4f, 1, 0, 0, 0}});
   const auto tcp = ManipulabilityOf(robot).at(kArm1);
   EXPECT_GT(std::abs(tcp[2] - flange[2]), 1e-3f);  // a point 0.4 m further out moves otherwise
   for (int i = 3; i < 6; ++i) EXPECT_FLOAT_EQ(tcp[i], flange[i]);  // turning does not depend on it
