@@ -48,10 +48,14 @@ std::vector<std::uint8_t> Bytes(const std::string& text) { return {text.begin(),
 }  // namespace
 
 void SyncUrdfTemplate(const std::string& path, const UrdfSource& server) {
+  // Read as bytes first: only a regular file is opened, never a directory or a pipe.
   tinyxml2::XMLDocument target(true, tinyxml2::PRESERVE_WHITESPACE);
   tinyxml2::XMLElement* target_robot = nullptr;
-  if (target.LoadFile(path.c_str()) == tinyxml2::XML_SUCCESS) {
-    target_robot = target.FirstChildElement("robot");
+  if (const auto text = ReadFile(path)) {
+    if (target.Parse(reinterpret_cast<const char*>(text->data()), text->size()) ==
+        tinyxml2::XML_SUCCESS) {
+      target_robot = target.FirstChildElement("robot");
+    }
   }
   if (!target_robot) {
     throw std::invalid_argument(std::string(kUrdfPrefix) + "Failed to load template URDF at [" +
@@ -105,13 +109,19 @@ void SyncUrdfTemplate(const std::string& path, const UrdfSource& server) {
 }
 
 int SyncKinematicsYamlTemplate(const std::string& path, const UrdfSource& server) {
+  const auto not_loaded = [&path] {
+    return std::invalid_argument(std::string(kYamlPrefix) + "Failed to load template YAML at [" +
+                                 path + "]");
+  };
+  // Read as bytes first: only a regular file is opened, never a directory or a pipe.
+  const auto file = ReadFile(path);
+  if (!file) throw not_loaded();
   YAML::Node doc;
   try {
-    doc = YAML::LoadFile(path);
+    doc = YAML::Load(std::string(file->begin(), file->end()));
   } catch (const YAML::Exception& e) {
     spdlog::debug("{}{}", kYamlPrefix, e.what());
-    throw std::invalid_argument(std::string(kYamlPrefix) + "Failed to load template YAML at [" +
-                                path + "]");
+    throw not_loaded();
   }
   // Looked up through a const node: a lookup must not add the key it looks for.
   const YAML::Node& const_doc = doc;

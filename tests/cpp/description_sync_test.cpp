@@ -141,6 +141,7 @@ TEST_F(DescriptionSyncTest, UrdfFailuresLeaveTheTemplateAsItWas) {
   };
   const std::vector<Case> cases = {
       {"no template", std::nullopt, Urdf(kServerJoints), false},
+      {"a folder", std::nullopt, Urdf(kServerJoints), false},
       {"template not XML", "<robot name=\"arm\">", Urdf(kServerJoints), false},
       {"template without robot", "<?xml version=\"1.0\"?>\n<model/>\n", Urdf(kServerJoints), false},
       {"nothing served", template_text, std::nullopt, true},
@@ -153,6 +154,7 @@ TEST_F(DescriptionSyncTest, UrdfFailuresLeaveTheTemplateAsItWas) {
     const auto path = (dir_ / "robot.urdf").string();
     fs::remove(path);
     if (c.file) Write("robot.urdf", *c.file);
+    if (std::string(c.name) == "a folder") fs::create_directory(path);
     Server server{c.served};
     const auto outcome = OutcomeOf([&] { SyncUrdfTemplate(path, server.Source()); });
     if (!c.file || c.file != template_text) {
@@ -241,6 +243,7 @@ TEST_F(DescriptionSyncTest, YamlFailuresLeaveTheTemplateAsItWas) {
   const std::string missing = prefix + "Missing <kinematics> root node in the template YAML";
   const std::vector<Case> cases = {
       {"no template", std::nullopt, Urdf(kServerJoints), Invalid(load)},
+      {"a folder", std::nullopt, Urdf(kServerJoints), Invalid(load)},
       {"not YAML", "kinematics: [1, 2\n", Urdf(kServerJoints), Invalid(load)},
       {"no kinematics", "robot: arm\n", Urdf(kServerJoints), Invalid(missing)},
       {"a list", "- kinematics\n", Urdf(kServerJoints), Invalid(missing)},
@@ -256,6 +259,7 @@ TEST_F(DescriptionSyncTest, YamlFailuresLeaveTheTemplateAsItWas) {
     const auto path = (dir_ / "kinematics.yaml").string();
     fs::remove(path);
     if (c.file) Write("kinematics.yaml", *c.file);
+    if (std::string(c.name) == "a folder") fs::create_directory(path);
     Server server{c.served};
     auto expected = c.outcome;
     if (const auto at = expected.message.find("<path>"); at != std::string::npos) {
