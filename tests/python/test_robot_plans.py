@@ -7,7 +7,6 @@ import uuid
 
 import pytest
 
-import korvosim
 import korvovyr as kv
 
 ARM_1, ARM_2 = kv.JointGroup.ARM_1, kv.JointGroup.ARM_2
@@ -16,20 +15,11 @@ DEADLINE_S = 20.0
 
 
 @pytest.fixture(scope="module")
-def monkeypatch_module():
-    with pytest.MonkeyPatch.context() as mp:
-        yield mp
-
-
-@pytest.fixture(scope="module")
-def simulator(tmp_path_factory, monkeypatch_module):
-    port = korvosim.free_port()
-    path = str(tmp_path_factory.mktemp("zenoh") / "client.json5")
-    korvosim.write_config(korvosim.connector_config(port), path)
-    monkeypatch_module.setenv("ZENOH_CONFIG", path)
-    with korvosim.Simulator(korvosim.listener_config(port)) as sim:
-        yield sim
-    gc.collect()
+def simulator(simulator, zenoh_config):
+    """The module's simulator, with ZENOH_CONFIG naming it before the module's first Robot opens
+    the process-wide session (robots an earlier module left in reference cycles are released
+    first, so that no session to an earlier simulator is still open)."""
+    return simulator
 
 
 def connect(simulator, model):
