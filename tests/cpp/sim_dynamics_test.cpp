@@ -11,40 +11,17 @@
 #include <cmath>
 #include <string>
 
-#include "sim/robot_model.hpp"
+#include "dynamics_fixture.hpp"
 
 namespace korvo::sim {
 namespace {
 
 constexpr double kDt = 1e-3;
 
-struct Robot {
-  RobotModel model;
-  Eigen::VectorXd q_min, q_max;
-};
+using Robot = test::DynamicsRobot;
 
 Robot Make(vyr::ProductModel product, unsigned ext_axes = 0) {
-  Robot r{MakeRobotModel(product, ext_axes), {}, {}};
-  const auto& joints = r.model.joints();
-  r.q_min.resize(static_cast<Eigen::Index>(joints.size()));
-  r.q_max.resize(r.q_min.size());
-  for (std::size_t j = 0; j < joints.size(); ++j) {
-    r.q_min[static_cast<Eigen::Index>(j)] = joints[j].q_min;
-    r.q_max[static_cast<Eigen::Index>(j)] = joints[j].q_max;
-  }
-  return r;
-}
-
-// A posture at `fraction` of each joint's range.
-Eigen::VectorXd At(const Robot& r, double fraction) {
-  return r.q_min + fraction * (r.q_max - r.q_min);
-}
-
-std::string Flange(const Robot& r) {
-  for (const auto& link : r.model.tree().links()) {
-    if (link.name.ends_with(".arm1.flange")) return link.name;
-  }
-  return "";
+  return test::MakeDynamicsRobot(product, ext_axes);
 }
 
 TEST(DynamicsTest, GravityCompensationHoldsAnyPosture) {
@@ -54,13 +31,13 @@ TEST(DynamicsTest, GravityCompensationHoldsAnyPosture) {
     const auto n = dynamics.dof();
     dynamics.SetFriction({Eigen::VectorXd::Constant(n, 0.5), Eigen::VectorXd::Constant(n, 0.2)});
     for (const double fraction : {0.3, 0.45, 0.7}) {
-      JointState s{At(r, fraction), Eigen::VectorXd::Zero(n)};
+      JointState s{r.At(fraction), Eigen::VectorXd::Zero(n)};
       const Eigen::VectorXd start = s.q;
       for (int i = 0; i < 5000; ++i) dynamics.Step(s, dynamics.Gravity(s.q), kDt);
       EXPECT_LT((s.q - start).cwiseAbs().maxCoeff(), 1e-3) << r.model.product_name() << fraction;
     }
     // Without it the arm falls.
-    JointState s{At(r, 0.3), Eigen::VectorXd::Zero(n)};
+    JointState s{r.At(0.3), Eigen::VectorXd::Zero(n)};
     const Eigen::VectorXd start = s.q;
     for (int i = 0; i < 500; ++i) dynamics.Step(s, Eigen::VectorXd::Zero(n), kDt);
     EXPECT_GT((s.q - start).cwiseAbs().maxCoeff(), 1e-2) << r.model.product_name();
@@ -73,7 +50,7 @@ TEST(DynamicsTest, AFreeSwingKeepsItsEnergy) {
   // Stops far away: nothing but gravity acts.
   Dynamics dynamics(r.model.urdf(), Eigen::VectorXd::Constant(n, -1e3),
                     Eigen::VectorXd::Constant(n, 1e3));
-  JointState s{At(r, 0.62), Eigen::VectorXd::Constant(n, 0.3)};
+  JointState s{r.At(0.62), Eigen::VectorXd::Constant(n, 0.3)};
   const double start = dynamics.Energy(s.q, s.dq);
   double drift = 0.0, exchanged = 0.0;
   for (int i = 0; i < 10000; ++i) {
@@ -92,7 +69,7 @@ TEST(DynamicsTest, FrictionOnlyTakesEnergyAndHoldsAJointBelowItsBreakaway) {
   Dynamics dynamics(r.model.urdf(), r.q_min, r.q_max);
   const auto n = dynamics.dof();
   dynamics.SetFriction({Eigen::VectorXd::Constant(n, 2.0), Eigen::VectorXd::Constant(n, 1.0)});
-  JointState s{At(r, 0.5), Eigen::VectorXd::Constant(n, 0.5)};
+  JointState s{r.At(0.5), Eigen::VectorXd::Constant(n, 0.5)};
   double energy = dynamics.Energy(s.q, s.dq);
   for (int i = 0; i < 3000; ++i) {
     // Gravity compensated: what is left to lose is the motion.
@@ -118,7 +95,7 @@ TEST(DynamicsTest, AJointStopsAtItsLimit) {
   const Robot r = Make(vyr::ProductModel::Olvar_L);
   Dynamics dynamics(r.model.urdf(), r.q_min, r.q_max);
   const auto n = dynamics.dof();
-  JointState s{At(r, 0.5), Eigen::VectorXd::Zero(n)};
+  JointState s{r.At(0.5), Eigen::VectorXd::Zero(n)};
   Eigen::VectorXd push = Eigen::VectorXd::Zero(n);
   push[0] = 20.0;
   for (int i = 0; i < 5000; ++i) dynamics.Step(s, dynamics.Gravity(s.q) + push, kDt);
@@ -129,8 +106,8 @@ TEST(DynamicsTest, AJointStopsAtItsLimit) {
 TEST(DynamicsTest, APayloadAddsTheWeightItsMassPredicts) {
   const Robot r = Make(vyr::ProductModel::Olvar_L);
   Dynamics dynamics(r.model.urdf(), r.q_min, r.q_max);
-  const Eigen::VectorXd q = At(r, 0.4);
-  const std::string flange = Flange(r);
+  const Eigen::VectorXd q = r.At(0.4);
+  const std::string flange = r.Flange();
   const Eigen::VectorXd bare = dynamics.Gravity(q);
 
   Payload payload;
@@ -162,8 +139,8 @@ TEST(DynamicsTest, AnExternalWrenchAcceleratesTheJointsThroughTheJacobian) {
   const Robot r = Make(vyr::ProductModel::Olvar_L);
   Dynamics dynamics(r.model.urdf(), r.q_min, r.q_max);
   const auto n = dynamics.dof();
-  const std::string flange = Flange(r);
-  JointState s{At(r, 0.4), Eigen::VectorXd::Zero(n)};
+  const std::string flange = r.Flange();
+  JointState s{r.At(0.4), Eigen::VectorXd::Zero(n)};
   Eigen::Matrix<double, 6, 1> wrench;
   wrench << 10.0, -5.0, 20.0, 0.5, 0.0, -1.0;
   const Eigen::MatrixXd m = dynamics.MassMatrix(s.q);
