@@ -40,6 +40,7 @@ class Dynamics::Impl {
     }
     rigid = vyr_impl::BuildRigidBodyModel(description, bodies);
     rigid.model.gravity.linear(gravity);
+    if (armature.size() == rigid.model.nv) rigid.model.armature = armature;
     data = pinocchio::Data(rigid.model);
     frames.clear();
     for (std::size_t i = 0; i < rigid.link_names.size(); ++i) {
@@ -74,6 +75,7 @@ class Dynamics::Impl {
   std::map<std::string, pinocchio::FrameIndex> frames;
   Eigen::Vector3d gravity;
   Eigen::VectorXd q_min, q_max;
+  Eigen::VectorXd armature;
   JointFriction friction;
 };
 
@@ -135,6 +137,14 @@ void Dynamics::SetFriction(JointFriction friction) {
 
 const JointFriction& Dynamics::friction() const { return impl_->friction; }
 
+void Dynamics::SetArmature(const Eigen::VectorXd& armature) {
+  if (armature.size() != dof() || !armature.allFinite() || (armature.array() < 0.0).any()) {
+    throw std::invalid_argument("Armature of another size than the model's, or negative");
+  }
+  impl_->armature = armature;
+  impl_->rigid.model.armature = armature;
+}
+
 Eigen::VectorXd Dynamics::Gravity(const Eigen::VectorXd& q) const {
   return pinocchio::computeGeneralizedGravity(impl_->rigid.model, impl_->data, q);
 }
@@ -169,9 +179,8 @@ Eigen::MatrixXd Dynamics::Jacobian(const std::string& link, const Eigen::VectorX
 }
 
 double Dynamics::Energy(const Eigen::VectorXd& q, const Eigen::VectorXd& dq) const {
-  const auto& model = impl_->rigid.model;
-  return pinocchio::computeKineticEnergy(model, impl_->data, q, dq) +
-         pinocchio::computePotentialEnergy(model, impl_->data, q);
+  return 0.5 * dq.dot(impl_->MassMatrix(q) * dq) +
+         pinocchio::computePotentialEnergy(impl_->rigid.model, impl_->data, q);
 }
 
 Eigen::VectorXd Dynamics::Step(JointState& state, const Eigen::VectorXd& tau, double dt,

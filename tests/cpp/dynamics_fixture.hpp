@@ -17,6 +17,15 @@ struct DynamicsRobot {
   // A posture at `fraction` of each joint's range.
   Eigen::VectorXd At(double fraction) const { return q_min + fraction * (q_max - q_min); }
 
+  // Rotor inertias as a geared drive adds them: 2 g m^2 per Nm of the joint's torque limit.
+  Eigen::VectorXd Armature() const {
+    Eigen::VectorXd a(q_min.size());
+    for (Eigen::Index j = 0; j < a.size(); ++j) {
+      a[j] = 0.002 * model.joints()[static_cast<std::size_t>(j)].tau_max;
+    }
+    return a;
+  }
+
   std::string Flange() const {
     for (const auto& link : model.tree().links()) {
       if (link.name.ends_with(".arm1.flange")) return link.name;

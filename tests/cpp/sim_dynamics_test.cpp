@@ -135,6 +135,23 @@ TEST(DynamicsTest, APayloadAddsTheWeightItsMassPredicts) {
   EXPECT_THROW(dynamics.SetPayload("nowhere", Payload{}), std::invalid_argument);
 }
 
+TEST(DynamicsTest, RotorInertiaAddsToEachJointAlone) {
+  const Robot r = Make(vyr::ProductModel::Olvar_L);
+  Dynamics dynamics(r.model.urdf(), r.q_min, r.q_max);
+  const Eigen::VectorXd q = r.At(0.4);
+  const Eigen::MatrixXd bare = dynamics.MassMatrix(q);
+  dynamics.SetArmature(r.Armature());
+  EXPECT_LT((dynamics.MassMatrix(q) - bare - Eigen::MatrixXd(r.Armature().asDiagonal())).norm(),
+            1e-12);
+  // A joint pushed from rest accelerates by the inverse of the mass matrix that includes it.
+  JointState s{q, Eigen::VectorXd::Zero(dynamics.dof())};
+  Eigen::VectorXd push = Eigen::VectorXd::Zero(dynamics.dof());
+  push[6] = 1.0;
+  const Eigen::VectorXd ddq = dynamics.Step(s, dynamics.Gravity(q) + push, kDt);
+  EXPECT_NEAR(ddq[6], dynamics.MassMatrix(q).ldlt().solve(push)[6], 1e-3);
+  EXPECT_THROW(dynamics.SetArmature(-r.Armature()), std::invalid_argument);
+}
+
 TEST(DynamicsTest, AnExternalWrenchAcceleratesTheJointsThroughTheJacobian) {
   const Robot r = Make(vyr::ProductModel::Olvar_L);
   Dynamics dynamics(r.model.urdf(), r.q_min, r.q_max);
