@@ -678,6 +678,14 @@ bool SimRobot::Setting(const VyrRequest& request) {
       ok = mode_ == Mode::IDLE && ints == 1;
       break;
   }
+  if (ok && request.op_code == 71) {
+    const auto& v = request.float_container;
+    ok = std::all_of(v.begin(), v.end(), [](float x) { return std::isfinite(x) && x >= 0.0f; });
+    if (ok && physics_) {
+      physics_->SetJointImpedance(Layout(g).first, {v.begin(), v.begin() + n},
+                                  {v.begin() + n, v.end()});
+    }
+  }
   if (ok) settings_[{request.op_code, g}] = request;
   return ok;
 }
@@ -745,6 +753,8 @@ void SimRobot::OnCommands(const vyr_msg::MotionCommands& commands, Clock::time_p
         if (mode_ == Mode::RT_JOINT_TORQUE) {
           if (c.tau_d.size() != n) continue;
           for (unsigned j = 0; j < n; ++j) tau_d_[start + j] = c.tau_d[j];
+          torque_options_ = {!c.disable_gravity_comp, !c.disable_soft_limits,
+                             std::clamp<double>(c.friction_comp_scale, 0.0, 100.0)};
         } else if (mode_ == Mode::RT_JOINT_POSITION || mode_ == Mode::RT_JOINT_IMPEDANCE) {
           if (c.q_d.size() != n) continue;
           for (unsigned j = 0; j < n; ++j) {
@@ -840,8 +850,11 @@ void SimRobot::Step(Clock::time_point now) {
 }
 
 bool SimRobot::AtTarget() const {
-  for (std::size_t j = 0; j < q_.size(); ++j) {
-    if (std::abs(target_[j] - q_[j]) > 1e-4 || std::abs(dq_[j]) > 1e-3) return false;
+  // With physics on, a target is reached when the motion generator's trajectory ends there.
+  const auto& q = physics_ ? generator_q_ : q_;
+  const auto& dq = physics_ ? generator_dq_ : dq_;
+  for (std::size_t j = 0; j < q.size(); ++j) {
+    if (std::abs(target_[j] - q[j]) > 1e-4 || std::abs(dq[j]) > 1e-3) return false;
   }
   return true;
 }
@@ -888,6 +901,35 @@ void SimRobot::StepTasks(Clock::time_point now) {
 }
 
 void SimRobot::StepJoints(double dt) {
+  if (!physics_) {
+    KinematicStep(dt);
+    return;
+  }
+  // The motion generator advances its own trajectory; the mode's controller tracks it on the
+  // physical joints.
+  std::swap(q_, generator_q_);
+  std::swap(dq_, generator_dq_);
+  KinematicStep(dt);
+  std::swap(q_, generator_q_);
+  std::swap(dq_, generator_dq_);
+  // Streamed targets are tracked as they come, with the velocities streamed with them.
+  const bool streamed = mode_ == Mode::RT_JOINT_POSITION || mode_ == Mode::RT_JOINT_IMPEDANCE ||
+                        mode_ == Mode::RT_CARTESIAN_MOTION_FORCE;
+  const JointReference reference{mode_,
+                                 brakes_engaged_,
+                                 streamed ? &q_d_ : &generator_q_,
+                                 streamed ? &dq_d_ : &generator_dq_,
+                                 &tau_d_,
+                                 torque_options_};
+  tau_ = physics_->Step(reference, q_, dq_, dt);
+  // Where nothing is generated, the trajectory starts again from where the joints are.
+  if (mode_ == Mode::RT_JOINT_TORQUE || brakes_engaged_) {
+    generator_q_ = q_;
+    generator_dq_ = dq_;
+  }
+}
+
+void SimRobot::KinematicStep(double dt) {
   const std::size_t n = q_.size();
   const auto hold_limits = [&](std::size_t j) {
     if (q_[j] < q_min_[j] || q_[j] > q_max_[j]) {
@@ -946,6 +988,24 @@ void SimRobot::StepJoints(double dt) {
   }
   q_d_ = has_target_ ? target_ : q_;
   std::fill(tau_.begin(), tau_.end(), 0.0);
+}
+
+void SimRobot::EnablePhysics(bool on) {
+  std::lock_guard lock(mutex_);
+  if (!on) {
+    physics_.reset();
+    return;
+  }
+  physics_.emplace(model_);
+  generator_q_ = q_;
+  generator_dq_ = dq_;
+  // The joint impedance set before takes effect.
+  for (const auto& [key, request] : settings_) {
+    if (key.first != 71) continue;
+    const auto [start, n] = Layout(key.second);
+    const auto& v = request.float_container;
+    physics_->SetJointImpedance(start, {v.begin(), v.begin() + n}, {v.begin() + n, v.end()});
+  }
 }
 
 // ---- streams ------------------------------------------------------------------------------------
@@ -1122,6 +1182,8 @@ void SimRobot::SetJointPositions(const std::vector<double>& q) {
     throw std::invalid_argument("Joint positions need one value per joint of the robot");
   }
   q_ = q;
+  generator_q_ = q;
+  generator_dq_.assign(q.size(), 0.0);
   q_d_ = q;
   target_ = q;
   std::fill(dq_.begin(), dq_.end(), 0.0);

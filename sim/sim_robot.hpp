@@ -24,6 +24,7 @@
 #include "sim/gripper_model.hpp"
 #include "sim/payload_calibration.hpp"
 #include "sim/robot_model.hpp"
+#include "sim/robot_physics.hpp"
 #include "sim/safety_settings.hpp"
 #include "sim/sim_types.hpp"
 #include "sim/tools.hpp"
@@ -136,6 +137,10 @@ class SimRobot {
   // time, or one above a day.
   void InterruptNextPrimitive(const std::string& name, double after_seconds, Interruption kind);
 
+  // With physics on, the joints move as the robot's dynamics under each mode's controller make
+  // them (the physical twin); off, they follow their commands kinematically. Off at first.
+  void EnablePhysics(bool on);
+
   // ---- inspection ----
   vyr::Mode mode() const;
   std::vector<double> q() const;
@@ -241,6 +246,10 @@ class SimRobot {
   std::vector<std::string> PlanInfoTexts() const;
   void StepTasks(Clock::time_point now);
   void StepJoints(double dt);
+  // The kinematic motion: streamed positions taken as they come, discrete targets approached by
+  // a velocity- and acceleration-limited profile. With physics on, it is the motion generator
+  // whose trajectory the controllers track.
+  void KinematicStep(double dt);
   bool AtTarget() const;
   void SetTarget(std::uint16_t group, const std::vector<double>& q, double speed_scale);
   // The posture that puts the TCP of `arm` at `pose` [x, y, z, qw, qx, qy, qz], solved from the
@@ -286,7 +295,10 @@ class SimRobot {
   bool has_target_ = false;
   bool stalled_ = false;
   std::map<std::uint16_t, zenoh_msgs::vyr_msg::CartesianCommand> cartesian_d_;
-  std::optional<MultiContact> multi_contact_;  // none: zeros, one per joint
+  std::optional<MultiContact> multi_contact_;       // none: zeros, one per joint
+  std::optional<RobotPhysics> physics_;             // none: kinematic motion
+  std::vector<double> generator_q_, generator_dq_;  // the motion generator's own state
+  TorqueCommandOptions torque_options_;             // of the last real-time torque command
 
   std::uint64_t timeliness_failures_ = 0;
   std::optional<Clock::time_point> last_rt_command_;

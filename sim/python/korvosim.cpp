@@ -897,6 +897,15 @@ void BindRobotSafety(py::class_<PyRobot>& cls) {
           "them and returns to IDLE. The robot stays hosted and connected; a client reconnects to "
           "read the new limits.")
       .def(
+          "enable_physics",
+          [](const PyRobot& self, bool on) { self.Sim([&](SimRobot& r) { r.EnablePhysics(on); }); },
+          py::arg("on") = true,
+          "With physics on, the joints move as the robot's dynamics under each control mode's "
+          "controller make them: streamed torques drive the links (with gravity and friction "
+          "compensation as the command asks), impedance modes track with the joint impedance "
+          "set, and the other modes track the motion generator's trajectory. Off (the default), "
+          "the joints follow their commands kinematically.")
+      .def(
           "stall_motion",
           [](const PyRobot& self, bool stalled) {
             self.Sim([&](SimRobot& r) { r.StallMotion(stalled); });

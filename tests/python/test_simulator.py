@@ -1024,3 +1024,31 @@ def test_configuration_file_is_written_under_a_name_zenoh_accepts(tmp_path, port
     assert open(path, encoding="utf-8").read() == text
     with pytest.raises(ValueError):
         korvosim.write_config(text, str(tmp_path / "client.toml"))
+
+
+def test_physics_makes_streamed_torque_drive_the_links(simulator, zenoh_config):
+    """With physics on, zero torque without gravity compensation lets the arm fall; with it,
+    the arm holds."""
+    import korvovyr as kv
+    from support import connected_robot, retry_until
+
+    with connected_robot(simulator, "Olvar-L") as (robot, sim):
+        sim.enable_physics(True)
+        sim.set_joint_positions([0.3, 0.8, -0.4, -1.2, 0.5, 0.6, 0.2])  # gravity pulls here
+        robot.SwitchMode(kv.Mode.RT_JOINT_TORQUE)
+        start = sim.q
+        for _ in range(300):
+            robot.StreamJointTorque({kv.JointGroup.ARM_1: kv.RtJointTorqueCmd([0.0] * 7)})
+            time.sleep(0.001)
+        held = sim.q
+        assert max(abs(a - b) for a, b in zip(held, start)) < 1e-3
+
+        def fallen():
+            robot.StreamJointTorque(
+                {kv.JointGroup.ARM_1: kv.RtJointTorqueCmd([0.0] * 7, False, False, 0.0)}
+            )
+            q = sim.q
+            return max(abs(a - b) for a, b in zip(q, start)) > 1e-2
+
+        retry_until(fallen, "the arm to fall")
+        sim.enable_physics(False)

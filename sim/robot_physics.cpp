@@ -1,0 +1,81 @@
+#include "sim/robot_physics.hpp"
+
+namespace korvo::sim {
+namespace {
+
+Eigen::VectorXd Column(const RobotModel& model, double (*field)(const JointSpec&)) {
+  Eigen::VectorXd v(static_cast<Eigen::Index>(model.joints().size()));
+  for (std::size_t j = 0; j < model.joints().size(); ++j) {
+    v[static_cast<Eigen::Index>(j)] = field(model.joints()[j]);
+  }
+  return v;
+}
+
+// The joints' nominal stiffness: the arms' large joints 8500 Nm/rad, the wrists 2000; the body
+// and external axes as stiff as the large joints.
+Eigen::VectorXd NominalStiffness(const RobotModel& model) {
+  return Column(model, [](const JointSpec& j) { return j.tau_max > 60.0 ? 8500.0 : 2000.0; });
+}
+
+Eigen::VectorXd Map(const std::vector<double>& v) {
+  return Eigen::Map<const Eigen::VectorXd>(v.data(), static_cast<Eigen::Index>(v.size()));
+}
+
+}  // namespace
+
+RobotPhysics::RobotPhysics(const RobotModel& model)
+    : dynamics_(model.urdf(), Column(model, [](const JointSpec& j) { return j.q_min; }),
+                Column(model, [](const JointSpec& j) { return j.q_max; })) {
+  const Eigen::VectorXd tau_max = Column(model, [](const JointSpec& j) { return j.tau_max; });
+  dynamics_.SetArmature(0.002 * tau_max);
+  dynamics_.SetFriction({0.002 * tau_max, 0.005 * tau_max});
+  soft_limits_.q_min = Column(model, [](const JointSpec& j) { return j.q_min; });
+  soft_limits_.q_max = Column(model, [](const JointSpec& j) { return j.q_max; });
+  nominal_ = {NominalStiffness(model),
+              Eigen::VectorXd::Constant(static_cast<Eigen::Index>(model.full_dof()), 0.7)};
+  impedance_ = nominal_;
+}
+
+void RobotPhysics::SetJointImpedance(int start, const std::vector<double>& stiffness,
+                                     const std::vector<double>& damping_ratio) {
+  for (std::size_t j = 0; j < stiffness.size() && j < damping_ratio.size(); ++j) {
+    const auto c = static_cast<Eigen::Index>(start) + static_cast<Eigen::Index>(j);
+    if (c < 0 || c >= impedance_.stiffness.size()) break;
+    impedance_.stiffness[c] = stiffness[j];
+    impedance_.damping_ratio[c] = damping_ratio[j];
+  }
+}
+
+std::vector<double> RobotPhysics::Step(const JointReference& reference, std::vector<double>& q,
+                                       std::vector<double>& dq, double dt) {
+  JointState state{Map(q), Map(dq)};
+  Eigen::VectorXd tau;
+  if (reference.brakes_engaged) {
+    // The brakes carry the links: the sensors read the gravity torques.
+    tau = dynamics_.Gravity(state.q);
+    std::fill(dq.begin(), dq.end(), 0.0);
+    return {tau.data(), tau.data() + tau.size()};
+  }
+  const Eigen::VectorXd zero = Eigen::VectorXd::Zero(state.q.size());
+  switch (reference.mode) {
+    case vyr::Mode::RT_JOINT_TORQUE:
+      tau = JointTorqueControl(dynamics_, state, Map(*reference.tau_d), reference.torque,
+                               soft_limits_);
+      break;
+    case vyr::Mode::RT_JOINT_IMPEDANCE:
+    case vyr::Mode::NRT_JOINT_IMPEDANCE:
+      tau = JointImpedanceControl(dynamics_, state, Map(*reference.q_d), Map(*reference.dq_d), zero,
+                                  impedance_);
+      break;
+    default:
+      tau = JointImpedanceControl(dynamics_, state, Map(*reference.q_d), Map(*reference.dq_d), zero,
+                                  nominal_);
+      break;
+  }
+  dynamics_.Step(state, tau, dt);
+  q.assign(state.q.data(), state.q.data() + state.q.size());
+  dq.assign(state.dq.data(), state.dq.data() + state.dq.size());
+  return {tau.data(), tau.data() + tau.size()};
+}
+
+}  // namespace korvo::sim

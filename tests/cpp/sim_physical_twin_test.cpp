@@ -1,0 +1,146 @@
+// A simulated robot with physics on, driven through its own protocol entry points on a clock of
+// the test's: streamed zero torque with gravity compensation holds the arm and without it the arm
+// falls, a discrete joint target is reached by the physical joints, a softer joint impedance
+// setting yields a slower response, and with physics off the joints still move kinematically.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cmath>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "sim/sim_robot.hpp"
+
+namespace korvo::sim {
+namespace {
+
+using vyr::Mode;
+namespace vyr_msg = zenoh_msgs::vyr_msg;
+
+constexpr std::uint16_t kArm1 = 3;
+constexpr unsigned kArmDoF = 7;
+
+vyr_msg::RPCRequest Request(std::uint16_t op_code, std::vector<std::int32_t> ints = {},
+                            std::vector<float> floats = {}) {
+  vyr_msg::RPCRequest r;
+  r.op_code = op_code;
+  r.int_container = std::move(ints);
+  r.float_container = std::move(floats);
+  return r;
+}
+
+double MaxDistance(const std::vector<double>& a, const std::vector<double>& b) {
+  double d = 0.0;
+  for (std::size_t j = 0; j < a.size(); ++j) d = std::max(d, std::abs(a[j] - b[j]));
+  return d;
+}
+
+class PhysicalTwinTest : public ::testing::Test {
+ protected:
+  PhysicalTwinTest() : robot_("SN-twin", MakeRobotModel(vyr::ProductModel::Olvar_L, 0)) {
+    robot_.MakeReady();
+    robot_.EnablePhysics(true);
+    // A posture away from the home one, where gravity pulls every joint.
+    std::vector<double> q;
+    for (const auto& j : robot_.model().joints()) q.push_back(j.q_min + 0.35 * (j.q_max - j.q_min));
+    robot_.SetJointPositions(q);
+  }
+  void SwitchTo(Mode mode) {
+    ASSERT_TRUE(robot_.HandleVyr(Request(8, {static_cast<std::int32_t>(mode)})).success);
+  }
+  // Runs the robot for `seconds` of its clock, heartbeats included; `each` runs every millisecond.
+  void Run(double seconds, const std::function<void()>& each = {}) {
+    const int steps = static_cast<int>(seconds * 1000.0);
+    for (int i = 0; i < steps; ++i) {
+      now_ += std::chrono::milliseconds(1);
+      robot_.OnHeartbeat(now_);
+      if (each) each();
+      robot_.Step(now_);
+    }
+  }
+  void StreamTorque(bool gravity_compensation) {
+    vyr_msg::MotionCommands commands;
+    commands.joint_groups = {kArm1};
+    vyr_msg::JointCommand c;
+    c.tau_d.assign(kArmDoF, 0.0f);
+    c.disable_gravity_comp = !gravity_compensation;
+    c.friction_comp_scale = 100.0f;
+    commands.joint_commands = {c};
+    robot_.OnCommands(commands, now_);
+  }
+
+  SimRobot robot_;
+  SimRobot::Clock::time_point now_ = SimRobot::Clock::now();
+};
+
+TEST_F(PhysicalTwinTest, StreamedZeroTorqueHoldsTheArmOnlyWithGravityCompensation) {
+  SwitchTo(Mode::RT_JOINT_TORQUE);
+  const auto start = robot_.q();
+  Run(5.0, [&] { StreamTorque(true); });
+  EXPECT_LT(MaxDistance(robot_.q(), start), 1e-3);
+  Run(0.3, [&] { StreamTorque(false); });
+  EXPECT_GT(MaxDistance(robot_.q(), start), 1e-2);
+}
+
+TEST_F(PhysicalTwinTest, ADiscreteJointTargetIsReachedByThePhysicalJoints) {
+  SwitchTo(Mode::NRT_JOINT_POSITION);
+  std::vector<double> target = robot_.q();
+  for (auto& q : target) q += 0.2;
+  vyr_msg::MotionCommands commands;
+  commands.joint_groups = {kArm1};
+  vyr_msg::JointCommand c;
+  c.q_d.assign(target.begin(), target.end());
+  commands.joint_commands = {c};
+  robot_.OnCommands(commands, now_);
+  Run(0.01);
+  EXPECT_GT(MaxDistance(robot_.q(), target), 0.15);  // on its way, not there at once
+  Run(4.0);
+  EXPECT_LT(MaxDistance(robot_.q(), target), 2e-3);
+  for (const double v : robot_.dq()) EXPECT_LT(std::abs(v), 1e-2);
+}
+
+TEST_F(PhysicalTwinTest, ASofterJointImpedanceRespondsMoreSlowly) {
+  // How far each joint has come, after 0.1 s, towards a posture 0.1 rad away.
+  const auto progress = [&](float stiffness) {
+    SwitchTo(Mode::IDLE);
+    SwitchTo(Mode::RT_JOINT_IMPEDANCE);
+    std::vector<float> settings(kArmDoF, stiffness);
+    settings.insert(settings.end(), kArmDoF, 0.7f);
+    vyr_msg::RPCRequest request = Request(71, {}, settings);
+    request.joint_groups = {kArm1};
+    EXPECT_TRUE(robot_.HandleVyr(request).success);
+    const auto start = robot_.q();
+    vyr_msg::MotionCommands commands;
+    commands.joint_groups = {kArm1};
+    vyr_msg::JointCommand c;
+    for (const double q : start) c.q_d.push_back(static_cast<float>(q + 0.1));
+    c.dq_d.assign(kArmDoF, 0.0f);
+    commands.joint_commands = {c};
+    Run(0.1, [&] { robot_.OnCommands(commands, now_); });
+    const double moved = robot_.q()[3] - start[3];
+    Run(1.0, [&] { robot_.OnCommands(commands, now_); });
+    return moved;
+  };
+  const double stiff = progress(2000.0f);
+  const double soft = progress(20.0f);
+  EXPECT_GT(stiff, 0.08);
+  EXPECT_LT(soft, 0.5 * stiff);
+}
+
+TEST_F(PhysicalTwinTest, WithPhysicsOffStreamedPositionsAreTakenAsTheyCome) {
+  robot_.EnablePhysics(false);
+  SwitchTo(Mode::RT_JOINT_POSITION);
+  std::vector<double> target = robot_.q();
+  target[2] += 0.05;
+  vyr_msg::MotionCommands commands;
+  commands.joint_groups = {kArm1};
+  vyr_msg::JointCommand c;
+  c.q_d.assign(target.begin(), target.end());
+  commands.joint_commands = {c};
+  Run(0.002, [&] { robot_.OnCommands(commands, now_); });
+  EXPECT_LT(MaxDistance(robot_.q(), target), 1e-6);
+}
+
+}  // namespace
+}  // namespace korvo::sim
