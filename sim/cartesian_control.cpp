@@ -35,7 +35,8 @@ Eigen::MatrixXd TcpJacobian(const Dynamics& dynamics, const Tcp& tcp, const Eige
 }
 
 Eigen::VectorXd CartesianControl(const Dynamics& dynamics, const JointState& state, const Tcp& tcp,
-                                 const CartesianTarget& target, const CartesianSettings& settings) {
+                                 const CartesianTarget& target, const CartesianSettings& settings,
+                                 bool compensate) {
   const Eigen::Index n = state.q.size();
   Eigen::MatrixXd j = TcpJacobian(dynamics, tcp, state.q);
   // Only the arm's joints take part.
@@ -94,6 +95,7 @@ Eigen::VectorXd CartesianControl(const Dynamics& dynamics, const JointState& sta
     }
     tau += projector * pull;
   }
+  if (!compensate) return tau;
   return tau + dynamics.Gravity(state.q) - dynamics.FrictionTorque(state.dq);
 }
 

@@ -47,9 +47,11 @@ struct CartesianSettings {
 Eigen::Isometry3d TcpPose(const Dynamics& dynamics, const Tcp& tcp, const Eigen::VectorXd& q);
 Eigen::MatrixXd TcpJacobian(const Dynamics& dynamics, const Tcp& tcp, const Eigen::VectorXd& q);
 
-// The joint torques of the controller, gravity and friction compensation included. Joints outside
+// The joint torques of the controller, gravity and friction compensation included unless
+// `compensate` is false (the task's torques alone, for adding several arms). Joints outside
 // `arm_joints` get only their gravity and friction compensation.
 Eigen::VectorXd CartesianControl(const Dynamics& dynamics, const JointState& state, const Tcp& tcp,
-                                 const CartesianTarget& target, const CartesianSettings& settings);
+                                 const CartesianTarget& target, const CartesianSettings& settings,
+                                 bool compensate = true);
 
 }  // namespace korvo::sim

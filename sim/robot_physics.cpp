@@ -28,7 +28,7 @@ RobotPhysics::RobotPhysics(const RobotModel& model)
                 Column(model, [](const JointSpec& j) { return j.q_max; })) {
   const Eigen::VectorXd tau_max = Column(model, [](const JointSpec& j) { return j.tau_max; });
   dynamics_.SetArmature(0.002 * tau_max);
-  dynamics_.SetFriction({0.002 * tau_max, 0.005 * tau_max});
+  dynamics_.SetFriction({0.002 * tau_max, 0.001 * tau_max});
   soft_limits_.q_min = Column(model, [](const JointSpec& j) { return j.q_min; });
   soft_limits_.q_max = Column(model, [](const JointSpec& j) { return j.q_max; });
   nominal_ = {NominalStiffness(model),
@@ -57,6 +57,20 @@ std::vector<double> RobotPhysics::Step(const JointReference& reference, std::vec
     return {tau.data(), tau.data() + tau.size()};
   }
   const Eigen::VectorXd zero = Eigen::VectorXd::Zero(state.q.size());
+  // Where the plane touches a TCP, its force acts there.
+  auto wrenches = reference.wrenches;
+  contact_forces_.assign(reference.tcps.size(), Eigen::Vector3d::Zero());
+  for (std::size_t i = 0; plane_ && i < reference.tcps.size(); ++i) {
+    const Tcp& tcp = reference.tcps[i];
+    const Eigen::Vector3d at = TcpPose(dynamics_, tcp, state.q).translation();
+    const Eigen::Vector3d velocity = (TcpJacobian(dynamics_, tcp, state.q) * state.dq).head<3>();
+    const auto force = ContactForce(*plane_, at, velocity);
+    if (!force) continue;
+    contact_forces_[i] = *force;
+    const Eigen::Vector3d flange = dynamics_.Pose(tcp.flange, state.q).translation();
+    auto& wrench = wrenches.try_emplace(tcp.flange, Vector6d::Zero()).first->second;
+    wrench += WrenchAt(flange, at, *force);
+  }
   switch (reference.mode) {
     case vyr::Mode::RT_JOINT_TORQUE:
       tau = JointTorqueControl(dynamics_, state, Map(*reference.tau_d), reference.torque,
@@ -72,7 +86,18 @@ std::vector<double> RobotPhysics::Step(const JointReference& reference, std::vec
                                   nominal_);
       break;
   }
-  dynamics_.Step(state, tau, dt);
+  if (!reference.cartesian.empty()) {
+    // The arms' joints serve their TCP's task instead, over the same compensation.
+    const Eigen::VectorXd compensation =
+        dynamics_.Gravity(state.q) - dynamics_.FrictionTorque(state.dq);
+    for (std::size_t i = 0; i < reference.cartesian.size() && i < reference.tcps.size(); ++i) {
+      const auto& [target, settings] = reference.cartesian[i];
+      const Eigen::VectorXd task =
+          CartesianControl(dynamics_, state, reference.tcps[i], target, settings, false);
+      for (const auto j : settings.arm_joints) tau[j] = task[j] + compensation[j];
+    }
+  }
+  dynamics_.Step(state, tau, dt, wrenches);
   q.assign(state.q.data(), state.q.data() + state.q.size());
   dq.assign(state.dq.data(), state.dq.data() + state.dq.size());
   return {tau.data(), tau.data() + tau.size()};

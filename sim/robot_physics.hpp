@@ -6,10 +6,13 @@
 
 #include <Eigen/Core>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "korvo/vyr/enums.hpp"
+#include "sim/cartesian_control.hpp"
+#include "sim/contact.hpp"
 #include "sim/dynamics.hpp"
 #include "sim/joint_control.hpp"
 #include "sim/robot_model.hpp"
@@ -24,12 +27,19 @@ struct JointReference {
   const std::vector<double>* dq_d = nullptr;
   const std::vector<double>* tau_d = nullptr;  // streamed torques (RT joint torque)
   TorqueCommandOptions torque;
+  // The TCP of each arm (contacts act there) and, in real-time Cartesian control, what each
+  // arm's TCP is to do; the joints of the arms in `cartesian` follow it instead of q_d.
+  std::vector<Tcp> tcps;
+  std::vector<std::pair<CartesianTarget, CartesianSettings>> cartesian;  // one per arm, as tcps
+  // External wrenches (force then torque, world axes) at link origins.
+  std::map<std::string, Vector6d> wrenches;
 };
 
 class RobotPhysics {
  public:
   // The robot's own dynamics: rotor inertias of 2 g m^2 per Nm of each joint's torque limit,
-  // viscous friction of 0.2 % and Coulomb friction of 0.5 % of it per rad/s and as torque.
+  // viscous friction of 0.2 % and Coulomb friction of 0.1 % of it per rad/s and as torque (what
+  // is left of the drives' friction behind the joint torque sensors' loop).
   explicit RobotPhysics(const RobotModel& model);
 
   Dynamics& dynamics() { return dynamics_; }
@@ -39,6 +49,11 @@ class RobotPhysics {
   // stiffness [Nm/rad] and damping ratio. Every joint starts at its nominal stiffness and 0.7.
   void SetJointImpedance(int start, const std::vector<double>& stiffness,
                          const std::vector<double>& damping_ratio);
+
+  // A plane the TCPs touch, or none.
+  void SetContactPlane(std::optional<ContactPlane> plane) { plane_ = plane; }
+  // The force the plane exerted on each TCP in the last step, world axes (zero without contact).
+  const std::vector<Eigen::Vector3d>& contact_forces() const { return contact_forces_; }
 
   // Advances `q` and `dq` by `dt` under the mode's controller and returns the joint torques the
   // drives applied. With the brakes engaged the joints do not move.
@@ -50,6 +65,8 @@ class RobotPhysics {
   SoftLimits soft_limits_;
   JointImpedance nominal_;    // stiff position tracking of the position modes
   JointImpedance impedance_;  // what the impedance settings ask
+  std::optional<ContactPlane> plane_;
+  std::vector<Eigen::Vector3d> contact_forces_;
 };
 
 }  // namespace korvo::sim

@@ -140,6 +140,14 @@ class SimRobot {
   // With physics on, the joints move as the robot's dynamics under each mode's controller make
   // them (the physical twin); off, they follow their commands kinematically. Off at first.
   void EnablePhysics(bool on);
+  // With physics on: a wrench (force [N] then torque [Nm], world axes) on link `link`'s origin
+  // for `seconds`, added to any other; a plane the TCPs touch (none removes it).
+  // std::invalid_argument for a link the robot lacks, a non-finite value or a negative or
+  // non-finite time.
+  void ApplyWrench(const std::string& link, const std::array<double, 6>& wrench, double seconds);
+  void SetContactPlane(std::optional<ContactPlane> plane);
+  // The force the plane exerts on each arm's TCP, world axes (zero without contact or physics).
+  std::map<std::uint16_t, std::array<double, 3>> contact_forces() const;
 
   // ---- inspection ----
   vyr::Mode mode() const;
@@ -298,7 +306,18 @@ class SimRobot {
   std::optional<MultiContact> multi_contact_;       // none: zeros, one per joint
   std::optional<RobotPhysics> physics_;             // none: kinematic motion
   std::vector<double> generator_q_, generator_dq_;  // the motion generator's own state
-  TorqueCommandOptions torque_options_;             // of the last real-time torque command
+  struct Push {
+    std::string link;
+    Vector6d wrench;
+    Clock::time_point until;
+  };
+  std::vector<Push> pushes_;
+  std::optional<ContactPlane> contact_plane_;
+  std::map<std::uint16_t, ToolParams> physics_payloads_;  // the tools the dynamics carry
+  // What the physics needs of the arms this period: their TCPs, and in real-time Cartesian control
+  // their targets and settings; the carried payloads follow the active tools.
+  void PreparePhysics(JointReference& reference);
+  TorqueCommandOptions torque_options_;  // of the last real-time torque command
 
   std::uint64_t timeliness_failures_ = 0;
   std::optional<Clock::time_point> last_rt_command_;

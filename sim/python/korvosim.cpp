@@ -906,6 +906,40 @@ void BindRobotSafety(py::class_<PyRobot>& cls) {
           "set, and the other modes track the motion generator's trajectory. Off (the default), "
           "the joints follow their commands kinematically.")
       .def(
+          "apply_wrench",
+          [](const PyRobot& self, const std::string& link, const std::array<double, 6>& wrench,
+             double seconds) {
+            self.Sim([&](SimRobot& r) { r.ApplyWrench(link, wrench, seconds); });
+          },
+          py::arg("link"), py::arg("wrench"), py::arg("seconds"),
+          "With physics on: a wrench (force [N] then torque [Nm], world axes) on the origin of "
+          "link `link` for `seconds`, added to any other. ValueError for an unknown link, a "
+          "value that is not finite or a time that is negative or beyond a day.")
+      .def(
+          "set_contact_plane",
+          [](const PyRobot& self, std::optional<std::array<double, 3>> point,
+             const std::array<double, 3>& normal, double stiffness, double damping) {
+            std::optional<ContactPlane> plane;
+            if (point) {
+              plane = ContactPlane{{(*point)[0], (*point)[1], (*point)[2]},
+                                   {normal[0], normal[1], normal[2]},
+                                   stiffness,
+                                   damping};
+            }
+            self.Sim([&](SimRobot& r) { r.SetContactPlane(plane); });
+          },
+          py::arg("point"), py::arg("normal") = std::array<double, 3>{0.0, 0.0, 1.0},
+          py::arg("stiffness") = 1e4, py::arg("damping") = 100.0,
+          "With physics on: a plane through `point` with outward `normal` that the TCPs touch, "
+          "a spring of `stiffness` [N/m] and damper of `damping` [N s/m] along the normal; "
+          "`point` None removes it.")
+      .def_property_readonly(
+          "contact_forces",
+          [](const PyRobot& self) {
+            return self.Sim([](SimRobot& r) { return r.contact_forces(); });
+          },
+          "The force the contact plane exerts on each arm's TCP, by group, world axes.")
+      .def(
           "stall_motion",
           [](const PyRobot& self, bool stalled) {
             self.Sim([&](SimRobot& r) { r.StallMotion(stalled); });

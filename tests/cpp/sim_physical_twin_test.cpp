@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "sim/dynamics.hpp"
 #include "sim/sim_robot.hpp"
 
 namespace korvo::sim {
@@ -34,6 +35,13 @@ double MaxDistance(const std::vector<double>& a, const std::vector<double>& b) {
   double d = 0.0;
   for (std::size_t j = 0; j < a.size(); ++j) d = std::max(d, std::abs(a[j] - b[j]));
   return d;
+}
+
+std::string FlangeOf(const SimRobot& robot) {
+  for (const auto& link : robot.model().tree().links()) {
+    if (link.name.ends_with(".arm1.flange")) return link.name;
+  }
+  return "";
 }
 
 class PhysicalTwinTest : public ::testing::Test {
@@ -126,6 +134,107 @@ TEST_F(PhysicalTwinTest, ASofterJointImpedanceRespondsMoreSlowly) {
   const double soft = progress(20.0f);
   EXPECT_GT(stiff, 0.08);
   EXPECT_LT(soft, 0.5 * stiff);
+}
+
+// The TCP position the robot streams for ARM_1.
+Eigen::Vector3d Tcp(const SimRobot& robot) {
+  const auto data = robot.BasicStreamData();
+  const auto& p = data.cartesian_data.at(0).tcp_pose;
+  return {p[0], p[1], p[2]};
+}
+
+class CartesianTwinTest : public PhysicalTwinTest {
+ protected:
+  // Real-time Cartesian control holding the TCP where it is, `wrench` commanded.
+  void Hold(const std::array<float, 6>& wrench = {}) {
+    SwitchTo(Mode::RT_CARTESIAN_MOTION_FORCE);
+    const auto data = robot_.BasicStreamData();
+    command_.joint_groups = {kArm1};
+    vyr_msg::CartesianCommand c;
+    std::copy(data.cartesian_data.at(0).tcp_pose.begin(), data.cartesian_data.at(0).tcp_pose.end(),
+              c.pose_d.begin());
+    c.wrench_d = wrench;
+    command_.cartesian_commands = {c};
+    home_ = Tcp(robot_);
+  }
+  void Stream(double seconds) {
+    Run(seconds, [&] { robot_.OnCommands(command_, now_); });
+  }
+  vyr_msg::MotionCommands command_;
+  Eigen::Vector3d home_;
+};
+
+TEST_F(CartesianTwinTest, APushDisplacesTheTcpAsItsStiffnessSaysAndItReturns) {
+  Hold();
+  Stream(0.5);
+  EXPECT_LT((Tcp(robot_) - home_).norm(), 1e-4);
+  robot_.ApplyWrench(FlangeOf(robot_), {20.0, 0.0, 0.0, 0.0, 0.0, 0.0}, 1.5);
+  Stream(1.2);
+  // The default stiffness is 2000 N/m: 20 N move the TCP 1 cm along x.
+  EXPECT_NEAR((Tcp(robot_) - home_).x(), 0.01, 0.002);
+  Stream(3.0);
+  // Back to within the dead band the joints' static friction leaves a 2000 N/m spring.
+  EXPECT_LT((Tcp(robot_) - home_).norm(), 2e-3);
+}
+
+TEST_F(CartesianTwinTest, ForceControlPressesOnAPlaneWithTheCommandedForce) {
+  SwitchTo(Mode::RT_CARTESIAN_MOTION_FORCE);
+  vyr_msg::RPCRequest axes = Request(80, {0, 0, 1, 0, 0, 0}, {1.0f, 1.0f, 1.0f});
+  axes.joint_groups = {kArm1};
+  ASSERT_TRUE(robot_.HandleVyr(axes).success);
+  Hold({0.0f, 0.0f, -20.0f, 0.0f, 0.0f, 0.0f});
+  ContactPlane plane;
+  plane.point = home_ - Eigen::Vector3d(0.0, 0.0, 0.005);
+  plane.stiffness = 2e4;
+  plane.damping = 200.0;
+  robot_.SetContactPlane(plane);
+  double sum = 0.0;
+  Stream(2.5);
+  for (int i = 0; i < 500; ++i) {
+    Stream(0.001);
+    sum += robot_.contact_forces().at(kArm1)[2];
+  }
+  EXPECT_NEAR(sum / 500.0, 20.0, 0.05 * 20.0);
+  EXPECT_LT((Tcp(robot_) - home_).head<2>().norm(), 1e-3);
+}
+
+TEST_F(PhysicalTwinTest, AToolsPayloadWeighsOnTheJoints) {
+  // With the brakes on, the joint torque sensors read the links' weight.
+  robot_.HandleVyr(Request(10, {1}));
+  Run(0.01);
+  const auto bare = robot_.BasicStreamData().tau;
+  vyr_msg::RPCRequest add = Request(30);
+  add.tool = {
+      "Gauge", 2.0f, {0.0f, 0.0f, 0.1f}, {0.01f, 0.01f, 0.01f, 0, 0, 0}, {0, 0, 0.1f, 1, 0, 0, 0}};
+  ASSERT_TRUE(robot_.HandleVyr(add).success);
+  vyr_msg::RPCRequest mount = Request(33);
+  mount.joint_groups = {kArm1};
+  mount.tool.name = "Gauge";
+  ASSERT_TRUE(robot_.HandleVyr(mount).success);
+  Run(0.01);
+  const auto loaded = robot_.BasicStreamData().tau;
+  // The same arm, modelled apart with the tool's mass at its centre of mass.
+  std::vector<double> q = robot_.q();
+  Eigen::VectorXd lo(7), hi(7);
+  for (int j = 0; j < 7; ++j) {
+    lo[j] = robot_.model().joints()[static_cast<std::size_t>(j)].q_min;
+    hi[j] = robot_.model().joints()[static_cast<std::size_t>(j)].q_max;
+  }
+  Dynamics apart(robot_.model().urdf(), lo, hi);
+  const Eigen::Map<const Eigen::VectorXd> at(q.data(), 7);
+  const Eigen::VectorXd g0 = apart.Gravity(at);
+  Payload payload;
+  payload.mass = 2.0;
+  payload.com = {0.0, 0.0, 0.1};
+  payload.inertia = Eigen::Matrix3d::Identity() * 0.01;
+  apart.SetPayload(FlangeOf(robot_), payload);
+  const Eigen::VectorXd g1 = apart.Gravity(at);
+  for (int j = 0; j < 7; ++j) {
+    EXPECT_NEAR(loaded[static_cast<std::size_t>(j)] - bare[static_cast<std::size_t>(j)],
+                g1[j] - g0[j], 1e-3)
+        << j;
+  }
+  EXPECT_GT((g1 - g0).cwiseAbs().maxCoeff(), 0.5);
 }
 
 TEST_F(PhysicalTwinTest, WithPhysicsOffStreamedPositionsAreTakenAsTheyCome) {

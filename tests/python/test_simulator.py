@@ -1051,4 +1051,12 @@ def test_physics_makes_streamed_torque_drive_the_links(simulator, zenoh_config):
             return max(abs(a - b) for a, b in zip(q, start)) > 1e-2
 
         retry_until(fallen, "the arm to fall")
+
+        with pytest.raises(ValueError):
+            sim.apply_wrench("nowhere", [1.0, 0, 0, 0, 0, 0], 1.0)
+        with pytest.raises(ValueError):
+            sim.set_contact_plane([0.0, 0.0, 0.0], [0.0, 0.0, 0.0])
+        sim.set_contact_plane([0.0, 0.0, -10.0])  # far below: nothing touches it
+        assert sim.contact_forces == {kv.JointGroup.ARM_1.value: [0.0, 0.0, 0.0]}
+        sim.set_contact_plane(None)
         sim.enable_physics(False)
