@@ -1,5 +1,6 @@
 // The simulator as a separate process: the rate of its real-time states and its CPU use over a
-// window, for one Olvar-L and one TAVU-Ultra.
+// window, for one Olvar-L and one TAVU-Ultra, then for both ready and holding their posture with
+// physics on (TAVU-Ultra with 6 external axes).
 //
 //   sim_rate_bench [seconds] [path to korvo-sim]
 #include <signal.h>
@@ -40,12 +41,19 @@ double CpuSeconds(pid_t pid) {
   return (std::stod(fields.at(11)) + std::stod(fields.at(12))) / ticks;
 }
 
-void Measure(const std::string& sim, const std::string& model, double seconds) {
+void Measure(const std::string& sim, const std::string& model, double seconds,
+             bool physics = false) {
   const int port = korvo::test::FreeTcpPort();
   korvo::test::TempFile config(korvo::test::ListenerConfig(port));
   const std::string serial = model + "-000001";
   std::vector<std::string> args = {sim,    "--model",  model,        "--serial",
                                    serial, "--config", config.path()};
+  if (physics) {
+    for (const char* a : {"--physics", "--ready"}) args.emplace_back(a);
+    if (model == "TAVU-Ultra") {
+      for (const char* a : {"--ext-axes", "6"}) args.emplace_back(a);
+    }
+  }
   std::vector<char*> argv;
   for (auto& a : args) argv.push_back(a.data());
   argv.push_back(nullptr);
@@ -74,8 +82,8 @@ void Measure(const std::string& sim, const std::string& model, double seconds) {
     const double cpu1 = CpuSeconds(pid);
     const double elapsed =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-    std::printf("%-12s states rate %8.1f Hz   simulator CPU %5.1f %% of one core   (%.0f s)\n",
-                model.c_str(), static_cast<double>(n1 - n0) / elapsed,
+    std::printf("%-12s %-8s states rate %8.1f Hz   simulator CPU %5.1f %% of one core   (%.0f s)\n",
+                model.c_str(), physics ? "physics" : "", static_cast<double>(n1 - n0) / elapsed,
                 100.0 * (cpu1 - cpu0) / elapsed, elapsed);
     session->close();
   }
@@ -94,6 +102,8 @@ int main(int argc, char** argv) {
     const std::string self = std::filesystem::canonical("/proc/self/exe").string();
     sim = self.substr(0, self.rfind('/')) + "/../sim/korvo-sim";
   }
-  for (const char* model : {"Olvar-L", "TAVU-Ultra"}) Measure(sim, model, seconds);
+  for (const bool physics : {false, true}) {
+    for (const char* model : {"Olvar-L", "TAVU-Ultra"}) Measure(sim, model, seconds, physics);
+  }
   return 0;
 }

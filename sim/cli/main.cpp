@@ -1,6 +1,7 @@
 // korvo-sim: runs a simulated Korvo robot until interrupted.
 //
-//   korvo-sim --model MODEL --serial SN [--ext-axes N] [--config FILE] [--verbose]
+//   korvo-sim --model MODEL --serial SN [--ext-axes N] [--config FILE] [--physics] [--ready]
+//             [--verbose]
 #include <signal.h>
 
 #include <cstdlib>
@@ -20,12 +21,15 @@
 namespace {
 
 constexpr const char* kUsage =
-    "usage: korvo-sim --model MODEL --serial SN [--ext-axes N] [--config FILE] [--verbose]\n"
+    "usage: korvo-sim --model MODEL --serial SN [--ext-axes N] [--config FILE] [--physics]\n"
+    "                 [--ready] [--verbose]\n"
     "  MODEL  one of Olvar-L, Olvar-LL, TAVU-Core, TAVU-Plus, TAVU-Ultra\n"
     "  SN     the robot's serial number, e.g. Olvar-L-000001\n"
     "  N      external axes, 0 to 6 (default 0)\n"
     "  FILE   zenoh configuration (.json5, .json or .yaml); default: ZENOH_CONFIG, else zenoh's "
-    "default\n";
+    "default\n"
+    "  --physics  the joints move as the robot's dynamics and controllers make them\n"
+    "  --ready    start servoed on: brakes released, ready to operate\n";
 
 struct Options {
   std::string model;
@@ -33,6 +37,8 @@ struct Options {
   unsigned ext_axes = 0;
   std::optional<std::string> config;
   bool verbose = false;
+  bool physics = false;
+  bool ready = false;
 };
 
 [[noreturn]] void Fail(const std::string& message) {
@@ -60,6 +66,10 @@ Options Parse(int argc, char** argv) {
       options.ext_axes = static_cast<unsigned>(text[0] - '0');
     } else if (arg == "--config") {
       options.config = value();
+    } else if (arg == "--physics") {
+      options.physics = true;
+    } else if (arg == "--ready") {
+      options.ready = true;
     } else if (arg == "--verbose") {
       options.verbose = true;
     } else if (arg == "--help" || arg == "-h") {
@@ -121,6 +131,8 @@ int main(int argc, char** argv) {
                                  : zenoh::Config::create_default();
     korvo::sim::Simulator simulator(std::move(config));
     auto& host = simulator.AddRobot(*model, options.serial, options.ext_axes);
+    if (options.physics) host.robot().EnablePhysics(true);
+    if (options.ready) host.robot().MakeReady();
     std::cout << "korvo-sim: hosting " << options.serial << " (" << options.model << ", "
               << host.robot().model().full_dof() << " joints) on " << ListenEndpoints(config_path)
               << std::endl;
