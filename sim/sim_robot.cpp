@@ -38,6 +38,12 @@ constexpr double kMinQuaternionNorm = 1e-6;
 // product defaults (78 to 130 degrees per second).
 constexpr double kReducedVelocityRatio = 0.6;
 
+// Every value a number: what a command must hold before it moves anything.
+template <typename Values>
+bool AllFinite(const Values& values) {
+  return std::all_of(values.begin(), values.end(), [](auto x) { return std::isfinite(x); });
+}
+
 enum Level : std::uint16_t { kInfo = 1, kWarning = 2, kError = 3, kCritical = 4 };
 
 std::vector<float> Floats(const std::vector<double>& v, int start, unsigned n) {
@@ -680,7 +686,7 @@ bool SimRobot::Setting(const VyrRequest& request) {
   }
   if (ok && request.op_code == 71) {
     const auto& v = request.float_container;
-    ok = std::all_of(v.begin(), v.end(), [](float x) { return std::isfinite(x) && x >= 0.0f; });
+    ok = AllFinite(v) && std::all_of(v.begin(), v.end(), [](float x) { return x >= 0.0f; });
     if (ok && physics_) {
       physics_->SetJointImpedance(Layout(g).first, {v.begin(), v.begin() + n},
                                   {v.begin() + n, v.end()});
@@ -750,6 +756,12 @@ void SimRobot::OnCommands(const vyr_msg::MotionCommands& commands, Clock::time_p
         if (!GroupExists(groups[i])) continue;
         const auto [start, n] = Layout(groups[i]);
         const auto& c = commands.joint_commands[i];
+        // A command that is not a number moves nothing: it is dropped whole.
+        if (!AllFinite(c.tau_d) || !AllFinite(c.q_d) || !AllFinite(c.dq_d) ||
+            !AllFinite(c.dq_max) || !AllFinite(c.ddq_max) ||
+            !std::isfinite(c.friction_comp_scale)) {
+          continue;
+        }
         if (mode_ == Mode::RT_JOINT_TORQUE) {
           if (c.tau_d.size() != n) continue;
           for (unsigned j = 0; j < n; ++j) tau_d_[start + j] = c.tau_d[j];
@@ -783,12 +795,14 @@ void SimRobot::OnCommands(const vyr_msg::MotionCommands& commands, Clock::time_p
         std::array<double, 7> pose{};
         if (i < commands.cartesian_commands.size()) {
           const auto& c = commands.cartesian_commands[i];
+          if (!AllFinite(c.pose_d) || !AllFinite(c.twist_d) || !AllFinite(c.wrench_d)) continue;
           std::copy(c.pose_d.begin(), c.pose_d.end(), pose.begin());
           cartesian_d_[g] = c;
         } else if (i < commands.waypoint_commands.size() &&
                    !commands.waypoint_commands[i].empty()) {
           // Multi-waypoint motion: stage 1 moves to the last waypoint.
           const auto& c = commands.waypoint_commands[i].back();
+          if (!AllFinite(c.pose_d) || !AllFinite(c.twist_d) || !AllFinite(c.wrench_d)) continue;
           std::copy(c.pose_d.begin(), c.pose_d.end(), pose.begin());
           cartesian_d_[g] = c;
         } else {

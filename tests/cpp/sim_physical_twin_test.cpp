@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cmath>
 #include <functional>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -235,6 +236,35 @@ TEST_F(PhysicalTwinTest, AToolsPayloadWeighsOnTheJoints) {
         << j;
   }
   EXPECT_GT((g1 - g0).cwiseAbs().maxCoeff(), 0.5);
+}
+
+TEST_F(PhysicalTwinTest, CommandsThatAreNotNumbersMoveNothing) {
+  const float nan = std::numeric_limits<float>::quiet_NaN();
+  SwitchTo(Mode::RT_JOINT_TORQUE);
+  const auto start = robot_.q();
+  vyr_msg::MotionCommands torque;
+  torque.joint_groups = {kArm1};
+  vyr_msg::JointCommand c;
+  c.tau_d.assign(kArmDoF, 0.0f);
+  c.tau_d[1] = nan;
+  torque.joint_commands = {c};
+  Run(0.5, [&] {
+    StreamTorque(true);
+    robot_.OnCommands(torque, now_);
+  });
+  for (const double q : robot_.q()) EXPECT_TRUE(std::isfinite(q));
+  EXPECT_LT(MaxDistance(robot_.q(), start), 1e-3);
+
+  SwitchTo(Mode::IDLE);
+  SwitchTo(Mode::RT_CARTESIAN_MOTION_FORCE);
+  vyr_msg::MotionCommands pose;
+  pose.joint_groups = {kArm1};
+  vyr_msg::CartesianCommand p;
+  p.pose_d = {nan, 0.0f, 0.5f, 1.0f, 0.0f, 0.0f, 0.0f};
+  pose.cartesian_commands = {p};
+  Run(0.5, [&] { robot_.OnCommands(pose, now_); });
+  for (const double q : robot_.q()) EXPECT_TRUE(std::isfinite(q));
+  EXPECT_LT(MaxDistance(robot_.q(), start), 1e-2);
 }
 
 TEST_F(PhysicalTwinTest, WithPhysicsOffStreamedPositionsAreTakenAsTheyCome) {
