@@ -50,12 +50,6 @@ std::vector<double> RobotPhysics::Step(const JointReference& reference, std::vec
                                        std::vector<double>& dq, double dt) {
   JointState state{Map(q), Map(dq)};
   Eigen::VectorXd tau;
-  if (reference.brakes_engaged) {
-    // The brakes carry the links: the sensors read the gravity torques.
-    tau = dynamics_.Gravity(state.q);
-    std::fill(dq.begin(), dq.end(), 0.0);
-    return {tau.data(), tau.data() + tau.size()};
-  }
   const Eigen::VectorXd zero = Eigen::VectorXd::Zero(state.q.size());
   // Where the plane touches a TCP, its force acts there.
   auto wrenches = reference.wrenches;
@@ -70,6 +64,17 @@ std::vector<double> RobotPhysics::Step(const JointReference& reference, std::vec
     const Eigen::Vector3d flange = dynamics_.Pose(tcp.flange, state.q).translation();
     auto& wrench = wrenches.try_emplace(tcp.flange, Vector6d::Zero()).first->second;
     wrench += WrenchAt(flange, at, *force);
+  }
+  external_torques_ = Eigen::VectorXd::Zero(state.q.size());
+  for (const auto& [link, wrench] : wrenches) {
+    external_torques_ += dynamics_.Jacobian(link, state.q).transpose() * wrench;
+  }
+  if (reference.brakes_engaged) {
+    // The brakes carry the links: the sensors read what holds them against gravity and the
+    // external wrenches.
+    tau = dynamics_.Gravity(state.q) - external_torques_;
+    std::fill(dq.begin(), dq.end(), 0.0);
+    return {tau.data(), tau.data() + tau.size()};
   }
   switch (reference.mode) {
     case vyr::Mode::RT_JOINT_TORQUE:

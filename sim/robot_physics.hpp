@@ -55,6 +55,10 @@ class RobotPhysics {
   // The force the plane exerted on each TCP in the last step, world axes (zero without contact).
   const std::vector<Eigen::Vector3d>& contact_forces() const { return contact_forces_; }
 
+  // The joint torques the external wrenches and contacts exerted in the last step: what the
+  // robot's estimate of tau_ext reads.
+  const Eigen::VectorXd& external_torques() const { return external_torques_; }
+
   // Advances `q` and `dq` by `dt` under the mode's controller and returns the joint torques the
   // drives applied. With the brakes engaged the joints do not move.
   std::vector<double> Step(const JointReference& reference, std::vector<double>& q,
@@ -67,6 +71,7 @@ class RobotPhysics {
   JointImpedance impedance_;  // what the impedance settings ask
   std::optional<ContactPlane> plane_;
   std::vector<Eigen::Vector3d> contact_forces_;
+  Eigen::VectorXd external_torques_;
 };
 
 }  // namespace korvo::sim

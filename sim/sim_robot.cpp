@@ -937,6 +937,8 @@ void SimRobot::StepJoints(double dt) {
                            torque_options_};
   PreparePhysics(reference);
   tau_ = physics_->Step(reference, q_, dq_, dt);
+  const auto& external = physics_->external_torques();
+  tau_ext_.assign(external.data(), external.data() + external.size());
   // Where nothing is generated, the trajectory starts again from where the joints are.
   if (mode_ == Mode::RT_JOINT_TORQUE || brakes_engaged_) {
     generator_q_ = q_;
@@ -1164,6 +1166,7 @@ void SimRobot::EnablePhysics(bool on) {
   std::lock_guard lock(mutex_);
   if (!on) {
     physics_.reset();
+    tau_ext_.clear();
     return;
   }
   physics_.emplace(model_);
@@ -1211,7 +1214,11 @@ qel_msg::AllBasicStreamData SimRobot::BasicStreamData() const {
   m.dtheta = m.dq;
   m.tau = Floats(tau_, 0, n);
   m.tau_dot.assign(n, 0.0f);
-  m.tau_ext.assign(n, 0.0f);
+  if (physics_ && tau_ext_.size() == n) {
+    m.tau_ext = Floats(tau_ext_, 0, n);
+  } else {
+    m.tau_ext.assign(n, 0.0f);
+  }
   m.tau_interact.assign(n, 0.0f);
   m.temperature.assign(n, 35.0f);
   if (multi_contact_) {

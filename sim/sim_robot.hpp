@@ -306,6 +306,7 @@ class SimRobot {
   std::optional<MultiContact> multi_contact_;       // none: zeros, one per joint
   std::optional<RobotPhysics> physics_;             // none: kinematic motion
   std::vector<double> generator_q_, generator_dq_;  // the motion generator's own state
+  std::vector<double> tau_ext_;  // external joint torques of the last step (physics on)
   struct Push {
     std::string link;
     Vector6d wrench;

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "dynamics_fixture.hpp"
 #include "sim/dynamics.hpp"
 #include "sim/sim_robot.hpp"
 
@@ -173,7 +174,23 @@ TEST_F(CartesianTwinTest, APushDisplacesTheTcpAsItsStiffnessSaysAndItReturns) {
   Stream(1.2);
   // The default stiffness is 2000 N/m: 20 N move the TCP 1 cm along x.
   EXPECT_NEAR((Tcp(robot_) - home_).x(), 0.01, 0.002);
+  // The robot's estimate of the external torques is the push through the flange's Jacobian.
+  const auto q = robot_.q();
+  const auto r = test::MakeDynamicsRobot(vyr::ProductModel::Olvar_L);
+  const Dynamics apart(robot_.model().urdf(), r.q_min, r.q_max);
+  Vector6d push;
+  push << 20.0, 0.0, 0.0, 0.0, 0.0, 0.0;
+  const Eigen::VectorXd expected =
+      apart.Jacobian(FlangeOf(robot_), Eigen::Map<const Eigen::VectorXd>(q.data(), 7)).transpose() *
+      push;
+  const auto tau_ext = robot_.BasicStreamData().tau_ext;
+  for (int j = 0; j < 7; ++j) {
+    EXPECT_NEAR(tau_ext[static_cast<std::size_t>(j)], expected[j],
+                1e-3 + 1e-3 * std::abs(expected[j]));
+  }
+  EXPECT_GT(expected.cwiseAbs().maxCoeff(), 1.0);
   Stream(3.0);
+  for (const float t : robot_.BasicStreamData().tau_ext) EXPECT_EQ(t, 0.0f);
   // Back to within the dead band the joints' static friction leaves a 2000 N/m spring.
   EXPECT_LT((Tcp(robot_) - home_).norm(), 2e-3);
 }
