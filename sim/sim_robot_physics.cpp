@@ -1,0 +1,197 @@
+// The robot on its physical twin: what the controllers track each period (TCPs, payloads,
+// Cartesian targets and settings, external wrenches), and the contact controls.
+#include "sim/sim_robot.hpp"
+
+#include <Eigen/Geometry>
+#include <algorithm>
+#include <cmath>
+#include <stdexcept>
+
+#include "sim/sim_robot_support.hpp"
+
+namespace korvo::sim {
+
+using namespace robot_support;
+using vyr::JointGroup;
+using vyr::Mode;
+using zenoh_msgs::qel_msg::EventLog;
+namespace vyr_msg = zenoh_msgs::vyr_msg;
+namespace qel_msg = zenoh_msgs::qel_msg;
+
+namespace {
+
+std::string FlangeLink(const RobotModel& model, std::uint16_t arm) {
+  const std::string suffix = arm == kArm1 ? ".arm1.flange" : ".arm2.flange";
+  for (const auto& link : model.tree().links()) {
+    if (link.name.ends_with(suffix)) return link.name;
+  }
+  return "";
+}
+
+Eigen::Quaterniond Rotation(const float* wxyz) {
+  const Eigen::Quaterniond q(wxyz[0], wxyz[1], wxyz[2], wxyz[3]);
+  return q.norm() > 1e-6 ? q.normalized() : Eigen::Quaterniond::Identity();
+}
+
+}  // namespace
+
+void SimRobot::PreparePhysics(JointReference& reference) {
+  for (const auto arm : model_.arms()) {
+    const auto g = static_cast<std::uint16_t>(arm);
+    const std::string flange = FlangeLink(model_, g);
+    // The tool the arm carries is part of the dynamics.
+    const auto active = tools_.active().find(g);
+    const ToolParams* tool = nullptr;
+    for (const auto& [name, params] : tools_.tools()) {
+      if (active != tools_.active().end() && name == active->second) tool = &params;
+    }
+    const ToolParams carried = tool ? *tool : ToolParams{};
+    if (physics_payloads_[g] != carried) {
+      Payload payload;
+      payload.mass = carried.mass;
+      payload.com = Eigen::Vector3d(carried.CoM[0], carried.CoM[1], carried.CoM[2]);
+      const auto& i = carried.inertia;  // Ixx Iyy Izz Ixy Ixz Iyz
+      payload.inertia << i[0], i[3], i[4], i[3], i[1], i[5], i[4], i[5], i[2];
+      try {
+        physics_->dynamics().SetPayload(flange, payload);
+      } catch (const std::invalid_argument&) {
+        // A tool that is not physical is carried as nothing.
+        physics_->dynamics().SetPayload(flange, Payload{});
+      }
+      physics_payloads_[g] = carried;
+    }
+    Tcp tcp;
+    tcp.flange = flange;
+    const auto t = tools_.active_tcp(g);
+    const float rotation[] = {static_cast<float>(t[3]), static_cast<float>(t[4]),
+                              static_cast<float>(t[5]), static_cast<float>(t[6])};
+    tcp.in_flange.linear() = Rotation(rotation).toRotationMatrix();
+    tcp.in_flange.translation() = Eigen::Vector3d(t[0], t[1], t[2]);
+    reference.tcps.push_back(tcp);
+
+    if (mode_ != Mode::RT_CARTESIAN_MOTION_FORCE) continue;
+    const auto command = cartesian_d_.find(g);
+    CartesianTarget target;
+    CartesianSettings settings;
+    const auto [start, n] = Layout(g);
+    for (unsigned j = 0; j < n; ++j) settings.arm_joints.push_back(start + static_cast<int>(j));
+    // The redundant joints are pulled towards the set null-space posture, or else towards the
+    // posture that reaches the target.
+    settings.null_space_posture =
+        Eigen::Map<const Eigen::VectorXd>(q_d_.data(), static_cast<Eigen::Index>(q_d_.size()));
+    if (const auto it = settings_.find({73, g}); it != settings_.end()) {
+      const auto& v = it->second.float_container;
+      for (unsigned j = 0; j < n && j < v.size(); ++j)
+        settings.null_space_posture[start + j] = v[j];
+    }
+    if (command == cartesian_d_.end()) {
+      target.pose =
+          physics_->dynamics().Pose(flange, Eigen::Map<const Eigen::VectorXd>(
+                                                q_.data(), static_cast<Eigen::Index>(q_.size()))) *
+          tcp.in_flange;
+    } else {
+      const auto& c = command->second;
+      target.pose.linear() = Rotation(&c.pose_d[3]).toRotationMatrix();
+      target.pose.translation() = Eigen::Vector3d(c.pose_d[0], c.pose_d[1], c.pose_d[2]);
+      for (int k = 0; k < 6; ++k) {
+        target.twist[k] = c.twist_d[static_cast<std::size_t>(k)];
+        target.wrench[k] = c.wrench_d[static_cast<std::size_t>(k)];
+      }
+    }
+    if (const auto it = settings_.find({70, g}); it != settings_.end()) {
+      const auto& v = it->second.float_container;
+      for (int k = 0; k < 6; ++k) {
+        settings.stiffness[k] = v[static_cast<std::size_t>(k)];
+        settings.damping_ratio[k] = v[static_cast<std::size_t>(6 + k)];
+      }
+    }
+    if (const auto it = settings_.find({80, g}); it != settings_.end()) {
+      for (std::size_t k = 0; k < 6; ++k) settings.force_axes[k] = it->second.int_container[k] != 0;
+    }
+    if (const auto it = settings_.find({81, g}); it != settings_.end()) {
+      const auto& v = it->second.float_container;
+      Eigen::Matrix3d frame = Rotation(&v[3]).toRotationMatrix();
+      if (it->second.string_container[0] == "TCP") frame = target.pose.linear() * frame;
+      settings.force_frame = frame;
+    }
+    reference.cartesian.emplace_back(target, settings);
+  }
+  for (auto it = pushes_.begin(); it != pushes_.end();) {
+    if (now_ >= it->until) {
+      it = pushes_.erase(it);
+      continue;
+    }
+    auto& wrench = reference.wrenches.try_emplace(it->link, Vector6d::Zero()).first->second;
+    wrench += it->wrench;
+    ++it;
+  }
+}
+
+void SimRobot::ApplyWrench(const std::string& link, const std::array<double, 6>& wrench,
+                           double seconds) {
+  std::lock_guard lock(mutex_);
+  const auto& links = model_.tree().links();
+  if (std::none_of(links.begin(), links.end(), [&](const Link& l) { return l.name == link; })) {
+    throw std::invalid_argument("The robot has no link [" + link + "]");
+  }
+  if (!std::all_of(wrench.begin(), wrench.end(), [](double v) { return std::isfinite(v); }) ||
+      !std::isfinite(seconds) || seconds < 0.0 || seconds > 86400.0) {
+    throw std::invalid_argument("A wrench and a time must be finite, the time within a day");
+  }
+  Vector6d w;
+  for (int k = 0; k < 6; ++k) w[k] = wrench[static_cast<std::size_t>(k)];
+  pushes_.push_back(
+      {link, w,
+       now_ + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds))});
+}
+
+void SimRobot::SetContactPlane(std::optional<ContactPlane> plane) {
+  std::lock_guard lock(mutex_);
+  if (plane && (!plane->point.allFinite() || !plane->normal.allFinite() ||
+                plane->normal.norm() < 1e-9 || !std::isfinite(plane->stiffness) ||
+                !std::isfinite(plane->damping) || plane->stiffness < 0.0 || plane->damping < 0.0)) {
+    throw std::invalid_argument(
+        "A contact plane needs a finite point, a normal and non-negative "
+        "finite stiffness and damping");
+  }
+  if (plane) plane->normal.normalize();
+  contact_plane_ = plane;
+  if (physics_) physics_->SetContactPlane(plane);
+}
+
+std::map<std::uint16_t, std::array<double, 3>> SimRobot::contact_forces() const {
+  std::lock_guard lock(mutex_);
+  std::map<std::uint16_t, std::array<double, 3>> forces;
+  for (std::size_t i = 0; i < model_.arms().size(); ++i) {
+    const auto g = static_cast<std::uint16_t>(model_.arms()[i]);
+    forces[g] = {0.0, 0.0, 0.0};
+    if (physics_ && i < physics_->contact_forces().size()) {
+      const auto& f = physics_->contact_forces()[i];
+      forces[g] = {f.x(), f.y(), f.z()};
+    }
+  }
+  return forces;
+}
+
+void SimRobot::EnablePhysics(bool on) {
+  std::lock_guard lock(mutex_);
+  if (!on) {
+    physics_.reset();
+    tau_ext_.clear();
+    return;
+  }
+  physics_.emplace(model_);
+  physics_->SetContactPlane(contact_plane_);
+  physics_payloads_.clear();
+  generator_q_ = q_;
+  generator_dq_ = dq_;
+  // The joint impedance set before takes effect.
+  for (const auto& [key, request] : settings_) {
+    if (key.first != 71) continue;
+    const auto [start, n] = Layout(key.second);
+    const auto& v = request.float_container;
+    physics_->SetJointImpedance(start, {v.begin(), v.begin() + n}, {v.begin() + n, v.end()});
+  }
+}
+
+}  // namespace korvo::sim
