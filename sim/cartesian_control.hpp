@@ -19,6 +19,8 @@ using Vector6d = Eigen::Matrix<double, 6, 1>;
 struct Tcp {
   std::string flange;  // link name
   Eigen::Isometry3d in_flange = Eigen::Isometry3d::Identity();
+  std::vector<Eigen::Index>
+      joints;  // the arm's own joints, whose torques tell the wrench on the TCP
 };
 
 struct CartesianTarget {

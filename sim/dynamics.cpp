@@ -199,8 +199,9 @@ Eigen::VectorXd Dynamics::Step(JointState& state, const Eigen::VectorXd& tau, do
   // friction implicit, (M + dt·B)·v = M·v0 + dt·(drive - h); then, by projected Gauss-Seidel,
   // Coulomb impulses of at most dt·fc that hold a joint below its breakaway torque at rest, and
   // stops that keep a joint from passing its limit.
-  Eigen::MatrixXd a = s.MassMatrix(q0);
-  const Eigen::VectorXd free_momentum = a * v0 + dt * (drive - Bias(q0, v0));
+  const Eigen::MatrixXd mass = s.MassMatrix(q0);
+  const Eigen::VectorXd free_momentum = mass * v0 + dt * (drive - Bias(q0, v0));
+  Eigen::MatrixXd a = mass;
   a.diagonal() += dt * s.friction.viscous;
   const Eigen::LDLT<Eigen::MatrixXd> ldlt(a);
   Eigen::VectorXd v = ldlt.solve(free_momentum);
@@ -240,7 +241,7 @@ Eigen::VectorXd Dynamics::Step(JointState& state, const Eigen::VectorXd& tau, do
     }
   }
   // The generalized force that stands for all of them over the step.
-  const Eigen::VectorXd held = (s.MassMatrix(q0) * v - free_momentum) / dt;
+  const Eigen::VectorXd held = (mass * v - free_momentum) / dt;
 
   // The dynamics with that force by fourth-order Runge-Kutta: a fast swing of light wrist links
   // keeps its energy at 1 kHz, where a first-order step gains or loses several per cent.

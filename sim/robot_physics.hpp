@@ -50,14 +50,21 @@ class RobotPhysics {
   void SetJointImpedance(int start, const std::vector<double>& stiffness,
                          const std::vector<double>& damping_ratio);
 
-  // A plane the TCPs touch, or none.
+  // A plane and a box the TCPs touch, or none.
   void SetContactPlane(std::optional<ContactPlane> plane) { plane_ = plane; }
-  // The force the plane exerted on each TCP in the last step, world axes (zero without contact).
+  void SetContactBox(std::optional<ContactBox> box) { box_ = box; }
+  // The force the contacts exerted on each TCP in the last step, world axes (zero without
+  // contact).
   const std::vector<Eigen::Vector3d>& contact_forces() const { return contact_forces_; }
 
   // The joint torques the external wrenches and contacts exerted in the last step: what the
   // robot's estimate of tau_ext reads.
   const Eigen::VectorXd& external_torques() const { return external_torques_; }
+  // Per TCP after the last step: the external wrench on it as the robot estimates it from its
+  // arm's external torques (force then moment, world axes, at the TCP), and its twist (linear
+  // then angular velocity, world axes).
+  const std::vector<Vector6d>& tcp_wrenches() const { return tcp_wrenches_; }
+  const std::vector<Vector6d>& tcp_twists() const { return tcp_twists_; }
 
   // Advances `q` and `dq` by `dt` under the mode's controller and returns the joint torques the
   // drives applied. With the brakes engaged the joints do not move.
@@ -65,13 +72,22 @@ class RobotPhysics {
                            std::vector<double>& dq, double dt);
 
  private:
+  void EstimateTcpWrenches(const std::vector<Tcp>& tcps, const JointState& state);
+  // What force control adds to arm `arm`'s commanded wrench (force-control frame axes) so that
+  // the wrench the robot measures on its TCP converges to it.
+  Vector6d ForceCorrection(std::size_t arm, const CartesianTarget& target,
+                           const CartesianSettings& settings, double dt);
+
   Dynamics dynamics_;
   SoftLimits soft_limits_;
   JointImpedance nominal_;    // stiff position tracking of the position modes
   JointImpedance impedance_;  // what the impedance settings ask
   std::optional<ContactPlane> plane_;
+  std::optional<ContactBox> box_;
   std::vector<Eigen::Vector3d> contact_forces_;
   Eigen::VectorXd external_torques_;
+  std::vector<Vector6d> tcp_wrenches_, tcp_twists_;
+  std::vector<Vector6d> force_integrals_;  // per arm in Cartesian control
 };
 
 }  // namespace korvo::sim

@@ -211,6 +211,7 @@ vyr_msg::RPCReply SimRobot::HandleVyr(const vyr_msg::RPCRequest& request) {
     case 35:
     case 36:
       ok = tools_.Handle(request, reply, mode_ == Mode::IDLE);
+      physics_tools_stale_ = true;
       break;
     case 37:
       ok = calibration_.Handle(request, reply);

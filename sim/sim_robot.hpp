@@ -146,7 +146,10 @@ class SimRobot {
   // non-finite time.
   void ApplyWrench(const std::string& link, const std::array<double, 6>& wrench, double seconds);
   void SetContactPlane(std::optional<ContactPlane> plane);
-  // The force the plane exerts on each arm's TCP, world axes (zero without contact or physics).
+  // A box the TCPs touch (none removes it); std::invalid_argument for a non-finite value, a half
+  // size that is not positive or a negative stiffness or damping.
+  void SetContactBox(std::optional<ContactBox> box);
+  // The force the contacts exert on each arm's TCP, world axes (zero without contact or physics).
   std::map<std::uint16_t, std::array<double, 3>> contact_forces() const;
 
   // ---- inspection ----
@@ -314,7 +317,12 @@ class SimRobot {
   };
   std::vector<Push> pushes_;
   std::optional<ContactPlane> contact_plane_;
-  std::map<std::uint16_t, ToolParams> physics_payloads_;  // the tools the dynamics carry
+  std::optional<ContactBox> contact_box_;
+  // Each arm's TCP in the dynamics (flange link, active tool, own joints); the active tools'
+  // payloads are carried by the dynamics. Rebuilt when the tools change.
+  std::vector<Tcp> physics_tcps_;
+  bool physics_tools_stale_ = true;
+  void SyncPhysicsTools();
   // What the physics needs of the arms this period: their TCPs, and in real-time Cartesian control
   // their targets and settings; the carried payloads follow the active tools.
   void PreparePhysics(JointReference& reference);

@@ -28,53 +28,60 @@ std::string FlangeLink(const RobotModel& model, std::uint16_t arm) {
   return "";
 }
 
-Eigen::Quaterniond Rotation(const float* wxyz) {
+template <typename Real>
+Eigen::Quaterniond Rotation(const Real* wxyz) {
   const Eigen::Quaterniond q(wxyz[0], wxyz[1], wxyz[2], wxyz[3]);
   return q.norm() > 1e-6 ? q.normalized() : Eigen::Quaterniond::Identity();
 }
 
 }  // namespace
 
-void SimRobot::PreparePhysics(JointReference& reference) {
+void SimRobot::SyncPhysicsTools() {
+  physics_tcps_.clear();
   for (const auto arm : model_.arms()) {
     const auto g = static_cast<std::uint16_t>(arm);
-    const std::string flange = FlangeLink(model_, g);
+    Tcp tcp;
+    tcp.flange = FlangeLink(model_, g);
+    const auto t = tools_.active_tcp(g);
+    tcp.in_flange.linear() = Rotation(&t[3]).toRotationMatrix();
+    tcp.in_flange.translation() = Eigen::Vector3d(t[0], t[1], t[2]);
+    const auto [start, n] = Layout(g);
+    for (unsigned j = 0; j < n; ++j) tcp.joints.push_back(start + static_cast<Eigen::Index>(j));
     // The tool the arm carries is part of the dynamics.
     const auto active = tools_.active().find(g);
-    const ToolParams* tool = nullptr;
+    ToolParams carried;
     for (const auto& [name, params] : tools_.tools()) {
-      if (active != tools_.active().end() && name == active->second) tool = &params;
+      if (active != tools_.active().end() && name == active->second) carried = params;
     }
-    const ToolParams carried = tool ? *tool : ToolParams{};
-    if (physics_payloads_[g] != carried) {
-      Payload payload;
-      payload.mass = carried.mass;
-      payload.com = Eigen::Vector3d(carried.CoM[0], carried.CoM[1], carried.CoM[2]);
-      const auto& i = carried.inertia;  // Ixx Iyy Izz Ixy Ixz Iyz
-      payload.inertia << i[0], i[3], i[4], i[3], i[1], i[5], i[4], i[5], i[2];
-      try {
-        physics_->dynamics().SetPayload(flange, payload);
-      } catch (const std::invalid_argument&) {
-        // A tool that is not physical is carried as nothing.
-        physics_->dynamics().SetPayload(flange, Payload{});
-      }
-      physics_payloads_[g] = carried;
+    Payload payload;
+    payload.mass = carried.mass;
+    payload.com = Eigen::Vector3d(carried.CoM[0], carried.CoM[1], carried.CoM[2]);
+    const auto& i = carried.inertia;  // Ixx Iyy Izz Ixy Ixz Iyz
+    payload.inertia << i[0], i[3], i[4], i[3], i[1], i[5], i[4], i[5], i[2];
+    try {
+      physics_->dynamics().SetPayload(tcp.flange, payload);
+    } catch (const std::invalid_argument&) {
+      // A tool that is not physical is carried as nothing.
+      physics_->dynamics().SetPayload(tcp.flange, Payload{});
     }
-    Tcp tcp;
-    tcp.flange = flange;
-    const auto t = tools_.active_tcp(g);
-    const float rotation[] = {static_cast<float>(t[3]), static_cast<float>(t[4]),
-                              static_cast<float>(t[5]), static_cast<float>(t[6])};
-    tcp.in_flange.linear() = Rotation(rotation).toRotationMatrix();
-    tcp.in_flange.translation() = Eigen::Vector3d(t[0], t[1], t[2]);
-    reference.tcps.push_back(tcp);
+    physics_tcps_.push_back(std::move(tcp));
+  }
+  physics_tools_stale_ = false;
+}
 
+void SimRobot::PreparePhysics(JointReference& reference) {
+  if (physics_tools_stale_) SyncPhysicsTools();
+  reference.tcps = physics_tcps_;
+  for (std::size_t a = 0; a < model_.arms().size(); ++a) {
+    const auto g = static_cast<std::uint16_t>(model_.arms()[a]);
+    const Tcp& tcp = physics_tcps_[a];
+    const std::string& flange = tcp.flange;
     if (mode_ != Mode::RT_CARTESIAN_MOTION_FORCE) continue;
     const auto command = cartesian_d_.find(g);
     CartesianTarget target;
     CartesianSettings settings;
     const auto [start, n] = Layout(g);
-    for (unsigned j = 0; j < n; ++j) settings.arm_joints.push_back(start + static_cast<int>(j));
+    settings.arm_joints = tcp.joints;
     // The redundant joints are pulled towards the set null-space posture, or else towards the
     // posture that reaches the target.
     settings.null_space_posture =
@@ -159,6 +166,19 @@ void SimRobot::SetContactPlane(std::optional<ContactPlane> plane) {
   if (physics_) physics_->SetContactPlane(plane);
 }
 
+void SimRobot::SetContactBox(std::optional<ContactBox> box) {
+  std::lock_guard lock(mutex_);
+  if (box && (!box->center.allFinite() || !box->half_extents.allFinite() ||
+              (box->half_extents.array() <= 0.0).any() || !std::isfinite(box->stiffness) ||
+              !std::isfinite(box->damping) || box->stiffness < 0.0 || box->damping < 0.0)) {
+    throw std::invalid_argument(
+        "A contact box needs a finite centre, positive finite half sizes and non-negative "
+        "finite stiffness and damping");
+  }
+  contact_box_ = box;
+  if (physics_) physics_->SetContactBox(box);
+}
+
 std::map<std::uint16_t, std::array<double, 3>> SimRobot::contact_forces() const {
   std::lock_guard lock(mutex_);
   std::map<std::uint16_t, std::array<double, 3>> forces;
@@ -182,7 +202,8 @@ void SimRobot::EnablePhysics(bool on) {
   }
   physics_.emplace(model_);
   physics_->SetContactPlane(contact_plane_);
-  physics_payloads_.clear();
+  physics_->SetContactBox(contact_box_);
+  physics_tools_stale_ = true;
   generator_q_ = q_;
   generator_dq_ = dq_;
   // The joint impedance set before takes effect.

@@ -1,6 +1,7 @@
 // The robot's streams: real-time states and the basic and extra stream data.
 #include "sim/sim_robot.hpp"
 
+#include <Eigen/Geometry>
 #include <algorithm>
 #include <chrono>
 
@@ -58,11 +59,30 @@ qel_msg::AllBasicStreamData SimRobot::BasicStreamData() const {
     m.multi_contact_forces.assign(n, {0.0f, 0.0f, 0.0f});
     m.multi_contact_positions.assign(n, {0.0f, 0.0f, 0.0f});
   }
-  for (const auto arm : model_.arms()) {
+  for (std::size_t i = 0; i < model_.arms().size(); ++i) {
+    const auto arm = model_.arms()[i];
     const auto g = static_cast<std::uint16_t>(arm);
     qel_msg::CartesianData c;
     c.flange_pose = Floats(model_.FlangePose(arm, q_));
-    c.tcp_pose = Floats(TcpPose(g, q_));
+    const auto tcp_pose = TcpPose(g, q_);
+    c.tcp_pose = Floats(tcp_pose);
+    if (physics_ && i < physics_->tcp_twists().size()) {
+      // What the twin's TCP did, and the wrench the robot estimates on it, in the TCP's axes.
+      const Vector6d& twist = physics_->tcp_twists()[i];
+      const Vector6d& wrench = physics_->tcp_wrenches()[i];
+      const Eigen::Matrix3d to_tcp =
+          Eigen::Quaterniond(tcp_pose[3], tcp_pose[4], tcp_pose[5], tcp_pose[6])
+              .toRotationMatrix()
+              .transpose();
+      Vector6d local;
+      local << to_tcp * wrench.head<3>(), to_tcp * wrench.tail<3>();
+      for (int k = 0; k < 6; ++k) {
+        const auto at = static_cast<std::size_t>(k);
+        c.tcp_twist[at] = static_cast<float>(twist[k]);
+        c.tcp_wrench_local[at] = static_cast<float>(local[k]);
+      }
+      c.raw_tcp_wrench_local = c.tcp_wrench_local;
+    }
     m.joint_groups.push_back(g);
     m.cartesian_data.push_back(c);
   }

@@ -933,12 +933,31 @@ void BindRobotSafety(py::class_<PyRobot>& cls) {
           "With physics on: a plane through `point` with outward `normal` that the TCPs touch, "
           "a spring of `stiffness` [N/m] and damper of `damping` [N s/m] along the normal; "
           "`point` None removes it.")
+      .def(
+          "set_contact_box",
+          [](const PyRobot& self, std::optional<std::array<double, 3>> center,
+             const std::array<double, 3>& half_extents, double stiffness, double damping) {
+            std::optional<ContactBox> box;
+            if (center) {
+              box = ContactBox{{(*center)[0], (*center)[1], (*center)[2]},
+                               {half_extents[0], half_extents[1], half_extents[2]},
+                               stiffness,
+                               damping};
+            }
+            self.Sim([&](SimRobot& r) { r.SetContactBox(box); });
+          },
+          py::arg("center"), py::arg("half_extents") = std::array<double, 3>{0.1, 0.1, 0.1},
+          py::arg("stiffness") = 1e4, py::arg("damping") = 100.0,
+          "With physics on: a solid box with faces along the world axes, centred at `center` "
+          "with half sizes `half_extents` [m], that the TCPs touch with a spring of `stiffness` "
+          "[N/m] and a damper of `damping` [N s/m] along the face's normal; `center` None "
+          "removes it.")
       .def_property_readonly(
           "contact_forces",
           [](const PyRobot& self) {
             return self.Sim([](SimRobot& r) { return r.contact_forces(); });
           },
-          "The force the contact plane exerts on each arm's TCP, by group, world axes.")
+          "The force the contact plane and box exert on each arm's TCP, by group, world axes.")
       .def(
           "stall_motion",
           [](const PyRobot& self, bool stalled) {

@@ -4,6 +4,7 @@
 // setting yields a slower response, and with physics off the joints still move kinematically.
 #include <gtest/gtest.h>
 
+#include <Eigen/Geometry>
 #include <chrono>
 #include <cmath>
 #include <functional>
@@ -145,6 +146,18 @@ Eigen::Vector3d Tcp(const SimRobot& robot) {
   return {p[0], p[1], p[2]};
 }
 
+// The external wrench on the TCP a stream entry carries, turned from the TCP's axes to the world's
+// as the library does.
+Vector6d WorldWrench(const zenoh_msgs::qel_msg::CartesianData& data) {
+  const auto& p = data.tcp_pose;
+  const Eigen::Matrix3d r =
+      Eigen::Quaterniond(p[3], p[4], p[5], p[6]).normalized().toRotationMatrix();
+  const auto& w = data.tcp_wrench_local;
+  Vector6d world;
+  world << r * Eigen::Vector3d(w[0], w[1], w[2]), r * Eigen::Vector3d(w[3], w[4], w[5]);
+  return world;
+}
+
 class CartesianTwinTest : public PhysicalTwinTest {
  protected:
   // Real-time Cartesian control holding the TCP where it is, `wrench` commanded.
@@ -189,6 +202,9 @@ TEST_F(CartesianTwinTest, APushDisplacesTheTcpAsItsStiffnessSaysAndItReturns) {
                 1e-3 + 1e-3 * std::abs(expected[j]));
   }
   EXPECT_GT(expected.cwiseAbs().maxCoeff(), 1.0);
+  // The stream carries the push as the wrench on the TCP (the flange: no tool), in its axes.
+  const auto wrench = WorldWrench(robot_.BasicStreamData().cartesian_data.at(0));
+  EXPECT_LT((wrench - push).norm(), 1e-2) << wrench.transpose();
   Stream(3.0);
   for (const float t : robot_.BasicStreamData().tau_ext) EXPECT_EQ(t, 0.0f);
   // Back to within the dead band the joints' static friction leaves a 2000 N/m spring.
@@ -214,6 +230,36 @@ TEST_F(CartesianTwinTest, ForceControlPressesOnAPlaneWithTheCommandedForce) {
   }
   EXPECT_NEAR(sum / 500.0, 20.0, 0.05 * 20.0);
   EXPECT_LT((Tcp(robot_) - home_).head<2>().norm(), 1e-3);
+}
+
+TEST_F(CartesianTwinTest, ForceControlPressesOnABoxAndTheStreamCarriesTheContactWrench) {
+  SwitchTo(Mode::RT_CARTESIAN_MOTION_FORCE);
+  vyr_msg::RPCRequest axes = Request(80, {0, 0, 1, 0, 0, 0}, {1.0f, 1.0f, 1.0f});
+  axes.joint_groups = {kArm1};
+  ASSERT_TRUE(robot_.HandleVyr(axes).success);
+  Hold({0.0f, 0.0f, -15.0f, 0.0f, 0.0f, 0.0f});
+  // The TCP hovers 5 mm above the top face of a box well wider than any drift.
+  ContactBox box;
+  box.center = home_ - Eigen::Vector3d(0.0, 0.0, 0.105);
+  box.half_extents = {0.2, 0.2, 0.1};
+  box.stiffness = 2e4;
+  box.damping = 200.0;
+  robot_.SetContactBox(box);
+  Stream(2.5);
+  Vector6d sum = Vector6d::Zero();
+  for (int i = 0; i < 500; ++i) {
+    Stream(0.001);
+    sum += WorldWrench(robot_.BasicStreamData().cartesian_data.at(0));
+  }
+  const Vector6d mean = sum / 500.0;
+  // The box pushes the TCP up with the commanded force: the force loop on the robot's estimate
+  // makes up for what the joints' static friction holds back.
+  EXPECT_NEAR(robot_.contact_forces().at(kArm1)[2], 15.0, 0.01 * 15.0);
+  EXPECT_NEAR(mean[2], 15.0, 0.01 * 15.0);
+  EXPECT_LT(mean.head<2>().norm(), 0.5);
+  robot_.SetContactBox(std::nullopt);
+  Stream(0.2);
+  EXPECT_EQ(robot_.contact_forces().at(kArm1)[2], 0.0);
 }
 
 TEST_F(PhysicalTwinTest, AToolsPayloadWeighsOnTheJoints) {

@@ -1059,4 +1059,13 @@ def test_physics_makes_streamed_torque_drive_the_links(simulator, zenoh_config):
         sim.set_contact_plane([0.0, 0.0, -10.0])  # far below: nothing touches it
         assert sim.contact_forces == {kv.JointGroup.ARM_1.value: [0.0, 0.0, 0.0]}
         sim.set_contact_plane(None)
+        with pytest.raises(ValueError):
+            sim.set_contact_box([0.0, 0.0, 0.0], [0.1, 0.0, 0.1])
+        # A soft box around the whole arm pushes its TCP out through the nearest face.
+        sim.set_contact_box([0.0, 0.0, 0.0], [10.0, 10.0, 10.0], stiffness=1.0, damping=0.0)
+        retry_until(
+            lambda: max(abs(f) for f in sim.contact_forces[kv.JointGroup.ARM_1.value]) > 5.0,
+            "the box to push the TCP",
+        )
+        sim.set_contact_box(None)
         sim.enable_physics(False)
