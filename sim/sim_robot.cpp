@@ -309,7 +309,7 @@ qel_msg::RPCReply SimRobot::HandleQel(const qel_msg::RPCRequest& request) {
 }
 
 bool SimRobot::ServoOn() {
-  if (!estop_released_ || fault_active_) return false;
+  if (!estop_released_ || fault_active_ || safety_ == safety::kRecovery) return false;
   if (safety_ == safety::kNormal || safety_ == safety::kReduced) return true;
   if (brakes_released_at_) return true;  // already on its way
   safety_ = safety::kReleaseBrake;
@@ -364,7 +364,7 @@ bool SimRobot::Brake(bool engage) {
     brakes_engaged_ = true;
     brakes_released_at_.reset();
     EnterIdle("Brakes engaged");
-    if (!fault_active_) safety_ = safety::kCat1Stop;
+    if (!fault_active_ && safety_ != safety::kRecovery) safety_ = safety::kCat1Stop;
     return true;
   }
   return ServoOn();
@@ -381,17 +381,30 @@ void SimRobot::EnterEstop() {
 }
 
 void SimRobot::EnterFault(bool critical, bool clearable) {
+  EnterFault(critical, clearable, critical ? 3002 : 3001,
+             critical ? "Critical fault" : "Minor fault", "Raised by a test");
+}
+
+void SimRobot::EnterFault(bool critical, bool clearable, std::int32_t id,
+                          const std::string& description, const std::string& causes) {
   fault_active_ = true;
   fault_critical_ = critical;
   fault_clearable_ = clearable;
   system_ = system_state::kFaultExternalAuto;
   safety_ = critical ? safety::kCat0Stop : safety::kCat2Stop;
   EnterIdle("Fault");
-  Event(critical ? kCritical : kError, critical ? 3002 : 3001,
-        critical ? "Critical fault" : "Minor fault", "Robot stopped", "Raised by a test",
+  Event(critical ? kCritical : kError, id, description, "Robot stopped", causes,
         "Call ClearFault()");
 }
 
+void SimRobot::EnterRecovery(const std::string& joint) {
+  safety_ = safety::kRecovery;
+  system_ = system_state::kRecoveryExternalAuto;
+  EnterIdle("Joint position limit");
+  Event(kError, 3101, "Joint [" + joint + "] reached its position limit",
+        "Robot stopped in recovery state", "A joint was driven to the end of its range",
+        "Move the joint back inside its range from the robot's programming environment");
+}
 void SimRobot::Step(Clock::time_point now) {
   std::lock_guard lock(mutex_);
   const double dt =

@@ -124,6 +124,10 @@ class SimRobot {
   // Applies every pending safety limit (operation 6 reports them from now on), forgets them and
   // returns to IDLE. The robot stays hosted and connected.
   void Reboot();
+  // Leaves the recovery state a joint position limit put the robot in, as the robot's
+  // programming environment does: joints at or beyond a limit move half a degree back inside,
+  // safety NORMAL. Nothing happens outside the recovery state.
+  void Recover();
   // While stalled, discrete targets (primitives, plans, non-real-time joint commands) are not
   // approached: the joints hold still until released or interrupted.
   void StallMotion(bool stalled);
@@ -241,6 +245,21 @@ class SimRobot {
   // Leaves every mode for IDLE: plans stop, unfinished primitives are aborted.
   void EnterIdle(const std::string& why);
   void EnterFault(bool critical, bool clearable);
+  void EnterFault(bool critical, bool clearable, std::int32_t id, const std::string& description,
+                  const std::string& causes);
+  // A joint reached its position limit: IDLE in the recovery state, which servo-on cannot leave.
+  void EnterRecovery(const std::string& joint);
+  // With physics on, after each step: a joint that reaches a position limit puts the robot in
+  // recovery, one faster than its velocity limit allows raises a fault, and so does a contact
+  // wrench beyond the set maximum on a motion-controlled axis in Cartesian control.
+  void WatchPhysicalLimits();
+  std::vector<bool> at_position_limit_;
+  struct ContactWatch {
+    std::size_t arm;  // index into model_.arms()
+    Eigen::Matrix3d frame;
+    std::array<bool, 6> force_axes;
+  };
+  std::vector<ContactWatch> contact_watch_;  // the arms in Cartesian control this period
   void EnterEstop();
 
   bool ServoOn();

@@ -316,8 +316,10 @@ void SimRobot::StepJoints(double dt) {
   tau_ = physics_->Step(reference, q_, dq_, dt);
   const auto& external = physics_->external_torques();
   tau_ext_.assign(external.data(), external.data() + external.size());
-  // Where nothing is generated, the trajectory starts again from where the joints are.
-  if (mode_ == Mode::RT_JOINT_TORQUE || brakes_engaged_) {
+  WatchPhysicalLimits();
+  // Where nothing is generated (torque and streamed modes, brakes on), the trajectory starts again
+  // from where the joints are: a stop from there is a smooth one.
+  if (mode_ == Mode::RT_JOINT_TORQUE || streamed || brakes_engaged_) {
     generator_q_ = q_;
     generator_dq_ = dq_;
   }

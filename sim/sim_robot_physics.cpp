@@ -5,8 +5,10 @@
 #include <Eigen/Geometry>
 #include <algorithm>
 #include <cmath>
+#include <numbers>
 #include <stdexcept>
 
+#include "korvo/vyr/name_tables.hpp"
 #include "sim/sim_robot_support.hpp"
 
 namespace korvo::sim {
@@ -72,6 +74,7 @@ void SimRobot::SyncPhysicsTools() {
 void SimRobot::PreparePhysics(JointReference& reference) {
   if (physics_tools_stale_) SyncPhysicsTools();
   reference.tcps = physics_tcps_;
+  contact_watch_.clear();
   for (std::size_t a = 0; a < model_.arms().size(); ++a) {
     const auto g = static_cast<std::uint16_t>(model_.arms()[a]);
     const Tcp& tcp = physics_tcps_[a];
@@ -121,6 +124,7 @@ void SimRobot::PreparePhysics(JointReference& reference) {
       if (it->second.string_container[0] == "TCP") frame = target.pose.linear() * frame;
       settings.force_frame = frame;
     }
+    contact_watch_.push_back({a, settings.force_frame, settings.force_axes});
     reference.cartesian.emplace_back(target, settings);
   }
   for (auto it = pushes_.begin(); it != pushes_.end();) {
@@ -132,6 +136,72 @@ void SimRobot::PreparePhysics(JointReference& reference) {
     wrench += it->wrench;
     ++it;
   }
+}
+
+void SimRobot::WatchPhysicalLimits() {
+  // The drives' monitoring lets a joint overshoot its velocity limit by a tenth while the
+  // controller catches up, no more.
+  constexpr double kVelocityTolerance = 1.1;
+  const std::size_t n = q_.size();
+  at_position_limit_.resize(n, false);
+  std::optional<std::size_t> reached, fast;
+  for (std::size_t j = 0; j < n; ++j) {
+    const bool at = q_[j] <= q_min_[j] || q_[j] >= q_max_[j];
+    if (at && !at_position_limit_[j] && !reached) reached = j;
+    at_position_limit_[j] = at;
+    if (std::abs(dq_[j]) > kVelocityTolerance * dq_max_[j] && !fast) fast = j;
+  }
+  if (reached && safety_ != safety::kRecovery) {
+    EnterRecovery(model_.joints()[*reached].name);
+    return;
+  }
+  if (fault_active_) return;
+  if (fast) {
+    EnterFault(false, true, 3102,
+               "Joint [" + model_.joints()[*fast].name + "] exceeded its velocity limit",
+               "A command or an external force drove the joint too fast");
+    return;
+  }
+  // The contact wrench on the axes that follow a motion, in the force-control frame.
+  for (const auto& watch : contact_watch_) {
+    const auto g = static_cast<std::uint16_t>(model_.arms()[watch.arm]);
+    const auto limit = settings_.find({72, g});
+    if (limit == settings_.end() || watch.arm >= physics_->tcp_wrenches().size()) continue;
+    const Vector6d& wrench = physics_->tcp_wrenches()[watch.arm];
+    Vector6d in_frame;
+    in_frame << watch.frame.transpose() * wrench.head<3>(),
+        watch.frame.transpose() * wrench.tail<3>();
+    for (std::size_t k = 0; k < 6; ++k) {
+      if (watch.force_axes[k] ||
+          std::abs(in_frame[static_cast<Eigen::Index>(k)]) <= limit->second.float_container[k]) {
+        continue;
+      }
+      EnterFault(false, true, 3103,
+                 "Contact wrench on [" + vyr::kJointGroupNames.at(static_cast<JointGroup>(g)) +
+                     "] exceeded its maximum",
+                 "The TCP met an obstacle or a load beyond the set maximum contact wrench");
+      return;
+    }
+  }
+}
+
+void SimRobot::Recover() {
+  std::lock_guard lock(mutex_);
+  if (safety_ != safety::kRecovery) return;
+  // Every joint at or beyond a limit is moved half a degree back inside its range.
+  constexpr double kInside = 0.5 * std::numbers::pi / 180.0;
+  for (std::size_t j = 0; j < q_.size(); ++j) {
+    q_[j] = std::clamp(q_[j], q_min_[j] + kInside, q_max_[j] - kInside);
+    dq_[j] = 0.0;
+  }
+  generator_q_ = q_;
+  generator_dq_ = dq_;
+  q_d_ = q_;
+  target_ = q_;
+  at_position_limit_.assign(q_.size(), false);
+  safety_ = safety::kNormal;
+  system_ = system_state::kStoppedExternalAuto;
+  Event(kInfo, 1202, "Recovered from a joint position limit", "Joints back inside their range");
 }
 
 void SimRobot::ApplyWrench(const std::string& link, const std::array<double, 6>& wrench,

@@ -56,6 +56,7 @@ namespace system_state {
 inline constexpr std::uint16_t kStoppedExternalAuto = 4;
 inline constexpr std::uint16_t kWorkingExternalAuto = 5;
 inline constexpr std::uint16_t kFaultExternalAuto = 15;
+inline constexpr std::uint16_t kRecoveryExternalAuto = 18;
 }  // namespace system_state
 
 // A request as the simulator received it, with the time it arrived.

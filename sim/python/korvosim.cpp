@@ -959,6 +959,11 @@ void BindRobotSafety(py::class_<PyRobot>& cls) {
           },
           "The force the contact plane and box exert on each arm's TCP, by group, world axes.")
       .def(
+          "recover", [](const PyRobot& self) { self.Sim([](SimRobot& r) { r.Recover(); }); },
+          "Leaves the recovery state a joint position limit put the robot in, as the robot's "
+          "programming environment does: joints at or beyond a limit move half a degree back "
+          "inside, safety NORMAL. Nothing happens outside the recovery state.")
+      .def(
           "stall_motion",
           [](const PyRobot& self, bool stalled) {
             self.Sim([&](SimRobot& r) { r.StallMotion(stalled); });

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <Eigen/Geometry>
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <functional>
@@ -112,7 +113,8 @@ TEST_F(PhysicalTwinTest, ADiscreteJointTargetIsReachedByThePhysicalJoints) {
 }
 
 TEST_F(PhysicalTwinTest, ASofterJointImpedanceRespondsMoreSlowly) {
-  // How far each joint has come, after 0.1 s, towards a posture 0.1 rad away.
+  // How far each joint has come, after 0.1 s, towards a posture 0.01 rad away: a step small
+  // enough that the stiff joints stay within their velocity limits.
   const auto progress = [&](float stiffness) {
     SwitchTo(Mode::IDLE);
     SwitchTo(Mode::RT_JOINT_IMPEDANCE);
@@ -125,7 +127,7 @@ TEST_F(PhysicalTwinTest, ASofterJointImpedanceRespondsMoreSlowly) {
     vyr_msg::MotionCommands commands;
     commands.joint_groups = {kArm1};
     vyr_msg::JointCommand c;
-    for (const double q : start) c.q_d.push_back(static_cast<float>(q + 0.1));
+    for (const double q : start) c.q_d.push_back(static_cast<float>(q + 0.01));
     c.dq_d.assign(kArmDoF, 0.0f);
     commands.joint_commands = {c};
     Run(0.1, [&] { robot_.OnCommands(commands, now_); });
@@ -135,7 +137,7 @@ TEST_F(PhysicalTwinTest, ASofterJointImpedanceRespondsMoreSlowly) {
   };
   const double stiff = progress(2000.0f);
   const double soft = progress(20.0f);
-  EXPECT_GT(stiff, 0.08);
+  EXPECT_GT(stiff, 0.008);
   EXPECT_LT(soft, 0.5 * stiff);
 }
 
@@ -260,6 +262,90 @@ TEST_F(CartesianTwinTest, ForceControlPressesOnABoxAndTheStreamCarriesTheContact
   robot_.SetContactBox(std::nullopt);
   Stream(0.2);
   EXPECT_EQ(robot_.contact_forces().at(kArm1)[2], 0.0);
+}
+
+// Whether the robot raised an event with `id` since the last call.
+bool Raised(SimRobot& robot, std::int32_t id) {
+  const auto events = robot.TakeEvents();
+  return std::any_of(events.begin(), events.end(), [&](const auto& e) { return e.id == id; });
+}
+
+TEST_F(PhysicalTwinTest, AJointDrivenToItsLimitPutsTheRobotInRecovery) {
+  // The wrist just short of its upper limit, pushed slowly on to it.
+  auto q = robot_.q();
+  const double q_max = robot_.model().joints()[6].q_max;
+  q[6] = q_max - 0.01;
+  robot_.SetJointPositions(q);
+  SwitchTo(Mode::RT_JOINT_TORQUE);
+  robot_.TakeEvents();
+  vyr_msg::MotionCommands commands;
+  commands.joint_groups = {kArm1};
+  vyr_msg::JointCommand c;
+  c.tau_d = {0, 0, 0, 0, 0, 0, 0.5f};
+  c.disable_soft_limits = true;  // the soft limits would keep it inside
+  commands.joint_commands = {c};
+  Run(1.0, [&] { robot_.OnCommands(commands, now_); });
+  EXPECT_EQ(robot_.q()[6], q_max);
+  EXPECT_EQ(robot_.mode(), Mode::IDLE);
+  EXPECT_EQ(robot_.safety_state(), 9);    // RECOVERY
+  EXPECT_EQ(robot_.system_state(), 18u);  // RECOVERY_EXTERNAL_AUTO
+  EXPECT_TRUE(Raised(robot_, 3101));
+  // Servo-on and the brakes do not leave it; recovery does, with the joint back inside.
+  EXPECT_FALSE(robot_.HandleVyr(Request(1)).success);
+  Run(0.6);
+  EXPECT_EQ(robot_.safety_state(), 9);
+  robot_.Recover();
+  EXPECT_EQ(robot_.safety_state(), 12);
+  EXPECT_LT(robot_.q()[6], q_max - 0.008);
+  SwitchTo(Mode::RT_JOINT_POSITION);
+}
+
+TEST_F(PhysicalTwinTest, AJointDrivenTooFastRaisesAFaultThatClears) {
+  SwitchTo(Mode::RT_JOINT_TORQUE);
+  robot_.TakeEvents();
+  vyr_msg::MotionCommands commands;
+  commands.joint_groups = {kArm1};
+  vyr_msg::JointCommand c;
+  c.tau_d = {0, 0, 0, 0, 0, 0, 20.0f};
+  commands.joint_commands = {c};
+  Run(0.5, [&] { robot_.OnCommands(commands, now_); });
+  EXPECT_EQ(robot_.mode(), Mode::IDLE);
+  EXPECT_EQ(robot_.system_state(), 15u);  // FAULT_EXTERNAL_AUTO
+  EXPECT_TRUE(Raised(robot_, 3102));
+  // The controller stops the joint from where it is.
+  Run(0.5);
+  EXPECT_LT(std::abs(robot_.dq()[6]), 1e-3);
+  EXPECT_TRUE(robot_.HandleVyr(Request(2)).success);
+  EXPECT_EQ(robot_.safety_state(), 12);
+  SwitchTo(Mode::RT_JOINT_TORQUE);
+}
+
+TEST_F(CartesianTwinTest, AContactWrenchBeyondTheMaximumStopsTheMotion) {
+  struct Case {
+    float max_force;
+    bool force_axis_x;
+    bool stops;
+  };
+  for (const auto& [max_force, force_axis_x, stops] :
+       {Case{30.0f, false, false}, Case{10.0f, false, true}, Case{10.0f, true, false}}) {
+    SCOPED_TRACE(std::to_string(max_force) + (force_axis_x ? " with force control along x" : ""));
+    robot_.HandleVyr(Request(2));
+    robot_.HandleVyr(Request(8, {1}));
+    SwitchTo(Mode::RT_CARTESIAN_MOTION_FORCE);
+    vyr_msg::RPCRequest axes = Request(80, {force_axis_x ? 1 : 0, 0, 0, 0, 0, 0}, {1, 1, 1});
+    axes.joint_groups = {kArm1};
+    ASSERT_TRUE(robot_.HandleVyr(axes).success);
+    vyr_msg::RPCRequest limit = Request(72, {}, {max_force, max_force, max_force, 5, 5, 5});
+    limit.joint_groups = {kArm1};
+    ASSERT_TRUE(robot_.HandleVyr(limit).success);
+    Hold();
+    Stream(0.3);
+    robot_.TakeEvents();
+    robot_.ApplyWrench(FlangeOf(robot_), {20.0, 0.0, 0.0, 0.0, 0.0, 0.0}, 0.5);
+    Stream(0.6);
+    EXPECT_EQ(Raised(robot_, 3103), stops);
+    EXPECT_EQ(robot_.mode(), stops ? Mode::IDLE : Mode::RT_CARTESIAN_MOTION_FORCE);
+  }
 }
 
 TEST_F(PhysicalTwinTest, AToolsPayloadWeighsOnTheJoints) {
