@@ -1,6 +1,6 @@
 // korvo-sim: runs a simulated Korvo robot until interrupted.
 //
-//   korvo-sim --model MODEL --serial SN [--ext-axes N] [--config FILE] [--physics] [--ready]
+//   korvo-sim --model MODEL --serial SN [--ext-axes N] [--config FILE] [--kinematic] [--ready]
 //             [--verbose]
 #include <signal.h>
 
@@ -21,14 +21,15 @@
 namespace {
 
 constexpr const char* kUsage =
-    "usage: korvo-sim --model MODEL --serial SN [--ext-axes N] [--config FILE] [--physics]\n"
+    "usage: korvo-sim --model MODEL --serial SN [--ext-axes N] [--config FILE] [--kinematic]\n"
     "                 [--ready] [--verbose]\n"
     "  MODEL  one of Olvar-L, Olvar-LL, TAVU-Core, TAVU-Plus, TAVU-Ultra\n"
     "  SN     the robot's serial number, e.g. Olvar-L-000001\n"
     "  N      external axes, 0 to 6 (default 0)\n"
     "  FILE   zenoh configuration (.json5, .json or .yaml); default: ZENOH_CONFIG, else zenoh's "
     "default\n"
-    "  --physics  the joints move as the robot's dynamics and controllers make them\n"
+    "  --kinematic  the joints follow their commands kinematically instead of moving as the\n"
+    "               robot's dynamics and controllers make them (the physical twin, the default)\n"
     "  --ready    start servoed on: brakes released, ready to operate\n";
 
 struct Options {
@@ -37,7 +38,7 @@ struct Options {
   unsigned ext_axes = 0;
   std::optional<std::string> config;
   bool verbose = false;
-  bool physics = false;
+  bool physics = true;
   bool ready = false;
 };
 
@@ -67,7 +68,9 @@ Options Parse(int argc, char** argv) {
     } else if (arg == "--config") {
       options.config = value();
     } else if (arg == "--physics") {
-      options.physics = true;
+      options.physics = true;  // the default; accepted as before
+    } else if (arg == "--kinematic") {
+      options.physics = false;
     } else if (arg == "--ready") {
       options.ready = true;
     } else if (arg == "--verbose") {

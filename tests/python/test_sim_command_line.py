@@ -1,5 +1,6 @@
-"""The korvo-sim program: started as the twin (--physics --ready), a client finds it operational
-without servoing it on, and it holds its posture under the physics until interrupted."""
+"""The korvo-sim program: started ready (--ready), as the physical twin it is by default, a
+client finds it operational without servoing it on, and it holds its posture under the physics
+until interrupted."""
 
 import gc
 import os
@@ -24,7 +25,7 @@ def test_the_twin_starts_ready_and_holds_its_posture(tmp_path, monkeypatch):
     serial = "Olvar-L-cli0001"
     sim = subprocess.Popen(
         [KORVO_SIM, "--model", "Olvar-L", "--serial", serial, "--config", listener,
-         "--physics", "--ready"],
+         "--ready"],
         stdout=subprocess.PIPE,
         text=True,
     )
