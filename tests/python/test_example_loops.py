@@ -1,8 +1,11 @@
 """The real-time example loops against korvo-sim's physical twin: each runs as written, in a
-process of its own, and the joints and TCPs do what the example's description says."""
+process of its own, in Python and in C++, and the joints and TCPs do what the example's
+description says."""
 
 import math
+import os
 import re
+import subprocess
 
 import korvovyr as kv
 import pytest
@@ -27,33 +30,52 @@ def twin(simulator, zenoh_config):
         yield robot, sim
 
 
-def run_loop(run_python, name, robot, seconds):
-    done = run_python(run_python.example(name), robot.info().serial_num, str(seconds))
-    assert done.returncode == 0, done.stderr
-    assert "timeliness limit reached: False" in done.stdout, done.stdout
-    return done.stdout
+CPP_EXAMPLES = os.path.join(os.path.dirname(__file__), "..", "..", "build", "examples", "cpp")
 
 
-def test_the_torque_loop_holds_the_arm(twin, run_python):
+@pytest.fixture(params=["python", "cpp"])
+def run_loop(request, run_python):
+    """Runs the example loop `name` (the Python program, or the C++ one of the same name) for
+    `seconds` against `robot`'s serial number and returns what it printed."""
+
+    def run(name, robot, seconds):
+        args = [robot.info().serial_num, str(seconds)]
+        if request.param == "python":
+            done = run_python(run_python.example(name + ".py"), *args)
+        else:
+            done = subprocess.run(
+                [os.path.join(CPP_EXAMPLES, name), *args],
+                capture_output=True,
+                text=True,
+                timeout=120,
+            )
+        assert done.returncode == 0, done.stderr
+        assert re.search("timeliness limit reached: (False|no)", done.stdout), done.stdout
+        return done.stdout
+
+    return run
+
+
+def test_the_torque_loop_holds_the_arm(twin, run_loop):
     robot, sim = twin
     start = sim.q
-    run_loop(run_python, "joint_torque_loop.py", robot, 2.0)
+    run_loop("joint_torque_loop", robot, 2.0)
     assert max(abs(a - b) for a, b in zip(sim.q, start)) < 1e-2
 
 
-def test_the_position_loop_swings_every_joint_around_its_start(twin, run_python):
+def test_the_position_loop_swings_every_joint_around_its_start(twin, run_loop):
     robot, sim = twin
     start = sim.q
     # After a quarter of the 4 s swing every joint is 0.1 rad from its start, and stops there.
-    run_loop(run_python, "joint_position_loop.py", robot, 1.0)
+    run_loop("joint_position_loop", robot, 1.0)
     for a, b in zip(sim.q, start):
         assert a - b == pytest.approx(0.1, abs=0.01)
 
 
-def test_the_cartesian_loop_sways_the_tcp_along_y(twin, run_python):
+def test_the_cartesian_loop_sways_the_tcp_along_y(twin, run_loop):
     robot, _ = twin
     start = robot.states()[ARM_1].tcp_pose
-    out = run_loop(run_python, "cartesian_loop.py", robot, 2.0)
+    out = run_loop("cartesian_loop", robot, 2.0)
     (error,) = re.findall(r"largest TCP tracking error: ([0-9.]+) mm", out)
     assert float(error) < 5.0
     # Half a sway: the TCP stopped 3 cm along y from where it started.
