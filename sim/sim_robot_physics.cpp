@@ -79,7 +79,10 @@ void SimRobot::PreparePhysics(JointReference& reference) {
     const auto g = static_cast<std::uint16_t>(model_.arms()[a]);
     const Tcp& tcp = physics_tcps_[a];
     const std::string& flange = tcp.flange;
-    if (mode_ != Mode::RT_CARTESIAN_MOTION_FORCE) continue;
+    // In real time the TCP follows the streamed poses; otherwise it follows the motion generator's
+    // trajectory towards the discrete target, with the commanded wrench on the force axes.
+    const bool streamed = mode_ == Mode::RT_CARTESIAN_MOTION_FORCE;
+    if (!streamed && mode_ != Mode::NRT_CARTESIAN_MOTION_FORCE) continue;
     const auto command = cartesian_d_.find(g);
     CartesianTarget target;
     CartesianSettings settings;
@@ -87,14 +90,27 @@ void SimRobot::PreparePhysics(JointReference& reference) {
     settings.arm_joints = tcp.joints;
     // The redundant joints are pulled towards the set null-space posture, or else towards the
     // posture that reaches the target.
-    settings.null_space_posture =
-        Eigen::Map<const Eigen::VectorXd>(q_d_.data(), static_cast<Eigen::Index>(q_d_.size()));
+    const auto& posture = streamed ? q_d_ : generator_q_;
+    settings.null_space_posture = Eigen::Map<const Eigen::VectorXd>(
+        posture.data(), static_cast<Eigen::Index>(posture.size()));
     if (const auto it = settings_.find({73, g}); it != settings_.end()) {
       const auto& v = it->second.float_container;
       for (unsigned j = 0; j < n && j < v.size(); ++j)
         settings.null_space_posture[start + j] = v[j];
     }
-    if (command == cartesian_d_.end()) {
+    if (!streamed) {
+      const Eigen::Map<const Eigen::VectorXd> q(generator_q_.data(),
+                                                static_cast<Eigen::Index>(generator_q_.size()));
+      const Eigen::Map<const Eigen::VectorXd> dq(generator_dq_.data(),
+                                                 static_cast<Eigen::Index>(generator_dq_.size()));
+      target.pose = sim::TcpPose(physics_->dynamics(), tcp, q);
+      target.twist = TcpJacobian(physics_->dynamics(), tcp, q) * dq;
+      if (command != cartesian_d_.end()) {
+        for (int k = 0; k < 6; ++k) {
+          target.wrench[k] = command->second.wrench_d[static_cast<std::size_t>(k)];
+        }
+      }
+    } else if (command == cartesian_d_.end()) {
       target.pose =
           physics_->dynamics().Pose(flange, Eigen::Map<const Eigen::VectorXd>(
                                                 q_.data(), static_cast<Eigen::Index>(q_.size()))) *

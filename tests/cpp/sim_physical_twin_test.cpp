@@ -320,6 +320,29 @@ TEST_F(PhysicalTwinTest, AJointDrivenTooFastRaisesAFaultThatClears) {
   SwitchTo(Mode::RT_JOINT_TORQUE);
 }
 
+TEST_F(CartesianTwinTest, ANonRealTimeTargetIsReachedWhilePressingWithTheCommandedForce) {
+  Hold();  // only to learn where the TCP is
+  SwitchTo(Mode::IDLE);
+  SwitchTo(Mode::NRT_CARTESIAN_MOTION_FORCE);
+  vyr_msg::RPCRequest axes = Request(80, {0, 0, 1, 0, 0, 0}, {1.0f, 1.0f, 1.0f});
+  axes.joint_groups = {kArm1};
+  ASSERT_TRUE(robot_.HandleVyr(axes).success);
+  ContactPlane plane;
+  plane.point = home_ - Eigen::Vector3d(0.0, 0.0, 0.005);
+  plane.stiffness = 2e4;
+  plane.damping = 200.0;
+  robot_.SetContactPlane(plane);
+  // 3 cm along x, pressing down with 10 N.
+  auto target = command_;
+  target.cartesian_commands[0].pose_d[0] += 0.03f;
+  target.cartesian_commands[0].wrench_d = {0.0f, 0.0f, -10.0f, 0.0f, 0.0f, 0.0f};
+  robot_.OnCommands(target, now_);
+  Run(4.0);
+  EXPECT_NEAR(Tcp(robot_).x(), home_.x() + 0.03, 2e-3);
+  EXPECT_NEAR(Tcp(robot_).y(), home_.y(), 2e-3);
+  EXPECT_NEAR(robot_.contact_forces().at(kArm1)[2], 10.0, 0.05 * 10.0);
+}
+
 TEST_F(CartesianTwinTest, AContactWrenchBeyondTheMaximumStopsTheMotion) {
   struct Case {
     float max_force;
