@@ -1,6 +1,6 @@
 // The simulator as a separate process: the rate of its real-time states and its CPU use over a
-// window, for one Olvar-L and one TAVU-Ultra, then for both ready and holding their posture with
-// physics on (TAVU-Ultra with 6 external axes).
+// window, for one Olvar-L and one TAVU-Ultra moving kinematically (--kinematic), then for both
+// as the physical twin, ready and holding their posture (TAVU-Ultra with 6 external axes).
 //
 //   sim_rate_bench [seconds] [path to korvo-sim]
 #include <signal.h>
@@ -48,8 +48,9 @@ void Measure(const std::string& sim, const std::string& model, double seconds,
   const std::string serial = model + "-000001";
   std::vector<std::string> args = {sim,    "--model",  model,        "--serial",
                                    serial, "--config", config.path()};
+  if (!physics) args.emplace_back("--kinematic");
   if (physics) {
-    for (const char* a : {"--physics", "--ready"}) args.emplace_back(a);
+    args.emplace_back("--ready");
     if (model == "TAVU-Ultra") {
       for (const char* a : {"--ext-axes", "6"}) args.emplace_back(a);
     }
