@@ -22,6 +22,7 @@
 #include "sim/file_store.hpp"
 #include "sim/global_variables.hpp"
 #include "sim/gripper_model.hpp"
+#include "sim/motion_generator.hpp"
 #include "sim/payload_calibration.hpp"
 #include "sim/robot_model.hpp"
 #include "sim/robot_physics.hpp"
@@ -328,6 +329,8 @@ class SimRobot {
   std::optional<MultiContact> multi_contact_;       // none: zeros, one per joint
   std::optional<RobotPhysics> physics_;             // none: kinematic motion
   std::vector<double> generator_q_, generator_dq_;  // the motion generator's own state
+  MotionGenerator motion_;                          // jerk-limited approach of discrete targets
+  std::vector<MotionLimits> motion_limits_;
   std::vector<double> tau_ext_;  // external joint torques of the last step (physics on)
   struct Push {
     std::string link;

@@ -9,11 +9,6 @@
 namespace korvo::sim {
 
 using namespace robot_support;
-using vyr::JointGroup;
-using vyr::Mode;
-using zenoh_msgs::qel_msg::EventLog;
-namespace vyr_msg = zenoh_msgs::vyr_msg;
-namespace qel_msg = zenoh_msgs::qel_msg;
 
 void SimRobot::SetSafetyState(std::int16_t state) {
   std::lock_guard lock(mutex_);

@@ -15,15 +15,12 @@
 namespace korvo::sim {
 
 using namespace robot_support;
-using vyr::JointGroup;
-using vyr::Mode;
-using zenoh_msgs::qel_msg::EventLog;
-namespace vyr_msg = zenoh_msgs::vyr_msg;
-namespace qel_msg = zenoh_msgs::qel_msg;
 
 namespace {
 
 constexpr double kDegree = std::numbers::pi / 180.0;
+// The motion generator's jerk limit per unit of acceleration limit [1/s].
+constexpr double kJerkPerAcceleration = 10.0;
 // A real-time command arriving later than this after the previous one counts as late.
 constexpr auto kLateCommand = std::chrono::milliseconds(3);
 
@@ -363,25 +360,20 @@ void SimRobot::KinematicStep(double dt) {
     std::fill(tau_.begin(), tau_.end(), 0.0);
     return;
   }
+  // The generator carries its own acceleration; it starts again from the joints where anything
+  // else moved them.
+  if (motion_.q() != q_ || motion_.dq() != dq_) motion_.Reset(q_, dq_);
+  motion_limits_.resize(n);
   for (std::size_t j = 0; j < n; ++j) {
     const double a_max = has_target_ ? target_ddq_max_[j] : model_.joints()[j].ddq_max;
-    double v_goal = 0.0;
-    if (has_target_) {
-      // Velocity- and acceleration-limited approach of the target.
-      const double d = target_[j] - q_[j];
-      const double v_max = target_dq_max_[j];
-      v_goal = std::copysign(std::min(v_max, std::sqrt(2.0 * a_max * std::abs(d))), d);
-      if (std::abs(d) < 1e-6) v_goal = 0.0;
-    }
-    const double dv = std::clamp(v_goal - dq_[j], -a_max * dt, a_max * dt);
-    dq_[j] += dv;
-    q_[j] += dq_[j] * dt;
-    if (has_target_ && std::abs(target_[j] - q_[j]) < 1e-5 && std::abs(dq_[j]) < a_max * dt) {
-      q_[j] = target_[j];
-      dq_[j] = 0.0;
-    }
-    hold_limits(j);
+    const double v_max = has_target_ ? target_dq_max_[j] : dq_max_[j];
+    // Jerk limited so that the acceleration builds up over a tenth of a second.
+    motion_limits_[j] = {v_max, a_max, kJerkPerAcceleration * a_max};
   }
+  motion_.Step(has_target_ ? &target_ : nullptr, motion_limits_, dt);
+  q_ = motion_.q();
+  dq_ = motion_.dq();
+  for (std::size_t j = 0; j < n; ++j) hold_limits(j);
   q_d_ = has_target_ ? target_ : q_;
   std::fill(tau_.begin(), tau_.end(), 0.0);
 }

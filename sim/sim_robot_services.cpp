@@ -11,11 +11,6 @@
 namespace korvo::sim {
 
 using namespace robot_support;
-using vyr::JointGroup;
-using vyr::Mode;
-using zenoh_msgs::qel_msg::EventLog;
-namespace vyr_msg = zenoh_msgs::vyr_msg;
-namespace qel_msg = zenoh_msgs::qel_msg;
 
 namespace {
 

@@ -10,11 +10,6 @@
 namespace korvo::sim {
 
 using namespace robot_support;
-using vyr::JointGroup;
-using vyr::Mode;
-using zenoh_msgs::qel_msg::EventLog;
-namespace vyr_msg = zenoh_msgs::vyr_msg;
-namespace qel_msg = zenoh_msgs::qel_msg;
 
 vyr_msg::RealtimeStates SimRobot::RealtimeStates() const {
   std::lock_guard lock(mutex_);

@@ -10,9 +10,18 @@
 #include <optional>
 #include <vector>
 
+#include "korvo/vyr/enums.hpp"
+#include "msgs/qel_msg.hpp"
+#include "msgs/vyr_msg.hpp"
 #include "sim/arm_ik.hpp"
 
 namespace korvo::sim::robot_support {
+
+using vyr::JointGroup;
+using vyr::Mode;
+using zenoh_msgs::qel_msg::EventLog;
+namespace vyr_msg = zenoh_msgs::vyr_msg;
+namespace qel_msg = zenoh_msgs::qel_msg;
 
 inline constexpr std::uint16_t kArm1 = 3;
 inline constexpr std::uint16_t kArm2 = 4;
