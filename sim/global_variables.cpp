@@ -1,8 +1,8 @@
 #include "sim/global_variables.hpp"
 
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
-#include <regex>
 #include <sstream>
 
 namespace korvo::sim {
@@ -179,16 +179,29 @@ std::optional<std::string> GlobalVariables::Value(const std::string& name) const
 
 bool GlobalVariables::Assign(const std::string& assignments) {
   // "a = 1, b = 2": an assignment starts at the beginning or after ", " that is followed by a
-  // name and " = ".
-  static const std::regex kAssignment(R"(([^\s=,]+) = )");
+  // name (characters other than blanks, '=' and ',') and " = ". One pass over the text, so no
+  // peer's text can make the scan recurse or backtrack.
+  const auto in_name = [](char c) {
+    return c != '=' && c != ',' && !std::isspace(static_cast<unsigned char>(c));
+  };
   std::vector<std::pair<std::string, std::size_t>> starts;  // name, start of its value
   std::vector<std::size_t> begins;
-  for (auto it = std::sregex_iterator(assignments.begin(), assignments.end(), kAssignment);
-       it != std::sregex_iterator(); ++it) {
-    const auto pos = static_cast<std::size_t>(it->position());
-    if (pos != 0 && assignments.compare(pos - 2, 2, ", ") != 0) continue;
-    begins.push_back(pos);
-    starts.emplace_back((*it)[1].str(), pos + static_cast<std::size_t>(it->length()));
+  for (std::size_t i = 0; i < assignments.size();) {
+    if (!in_name(assignments[i])) {
+      ++i;
+      continue;
+    }
+    std::size_t end = i;
+    while (end < assignments.size() && in_name(assignments[end])) ++end;
+    if (assignments.compare(end, 3, " = ") != 0) {
+      i = end;
+      continue;
+    }
+    if (i == 0 || (i >= 2 && assignments.compare(i - 2, 2, ", ") == 0)) {
+      begins.push_back(i);
+      starts.emplace_back(assignments.substr(i, end - i), end + 3);
+    }
+    i = end + 3;
   }
   if (starts.empty() || begins.front() != 0) return false;
 
