@@ -49,7 +49,7 @@ void RobotPhysics::SetJointImpedance(int start, const std::vector<double>& stiff
   }
 }
 
-void RobotPhysics::EstimateTcpWrenches(const std::vector<Tcp>& tcps, const JointState& state) {
+void RobotPhysics::EstimateTcpWrenches(std::span<const Tcp> tcps, const JointState& state) {
   tcp_wrenches_.assign(tcps.size(), Vector6d::Zero());
   tcp_twists_.assign(tcps.size(), Vector6d::Zero());
   for (std::size_t i = 0; i < tcps.size(); ++i) {

@@ -7,6 +7,7 @@
 #include <Eigen/Core>
 #include <map>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -29,7 +30,7 @@ struct JointReference {
   TorqueCommandOptions torque;
   // The TCP of each arm (contacts act there) and, in real-time Cartesian control, what each
   // arm's TCP is to do; the joints of the arms in `cartesian` follow it instead of q_d.
-  std::vector<Tcp> tcps;
+  std::span<const Tcp> tcps;
   std::vector<std::pair<CartesianTarget, CartesianSettings>> cartesian;  // one per arm, as tcps
   // External wrenches (force then torque, world axes) at link origins.
   std::map<std::string, Vector6d> wrenches;
@@ -72,7 +73,7 @@ class RobotPhysics {
                            std::vector<double>& dq, double dt);
 
  private:
-  void EstimateTcpWrenches(const std::vector<Tcp>& tcps, const JointState& state);
+  void EstimateTcpWrenches(std::span<const Tcp> tcps, const JointState& state);
   // What force control adds to arm `arm`'s commanded wrench (force-control frame axes) so that
   // the wrench the robot measures on its TCP converges to it.
   Vector6d ForceCorrection(std::size_t arm, const CartesianTarget& target,
