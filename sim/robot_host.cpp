@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "middleware/serialization.hpp"
+#include "sim/input_limits.hpp"
 
 namespace korvo::sim {
 namespace {
@@ -105,10 +106,12 @@ RobotHost::RobotHost(const std::shared_ptr<zenoh::Session>& session,
         const auto now = Clock::now();
         try {
           auto commands = zenoh_mdw::Decode<vyr_msg::MotionCommands>(sample.get_payload());
-          robot_->OnCommands(commands, now);
+          // Sizes no client sends are not even kept: the robot counts them as ignored.
+          if (!robot_->OnCommands(commands, now)) return;
+          const auto bytes = HeldBytes(commands);
           std::lock_guard lock(mutex_);
-          commands_.push_back(CommandRecord{std::chrono::system_clock::now(), std::move(commands)});
-          if (commands_.size() > kCommandsKept) commands_.pop_front();
+          commands_.Push(CommandRecord{std::chrono::system_clock::now(), std::move(commands)},
+                         bytes);
         } catch (const std::exception&) {
           // A malformed command is ignored, as the robot does.
         }
@@ -154,7 +157,7 @@ std::optional<ReplyRule> RobotHost::TakeRule(Server server, std::uint16_t op_cod
 
 template <typename Request, typename Reply>
 void RobotHost::Serve(Server server, zenoh::Query& query, Reply (SimRobot::*handle)(const Request&),
-                      std::vector<Received<Request>>& records) {
+                      RecordRing<Received<Request>>& records) {
   const auto payload = query.get_payload();
   if (!payload) return;
   Request request;
@@ -163,9 +166,23 @@ void RobotHost::Serve(Server server, zenoh::Query& query, Reply (SimRobot::*hand
   } catch (const std::exception&) {
     return;  // a request that does not decode gets no reply
   }
+  if (!WithinLimits(request)) {
+    // Served by no handler and not kept: the robot refuses it and says so.
+    robot_->RefuseOversized(server == Server::kVyr ? "VYR" : "QEL", request.op_code);
+    Reply refusal;
+    refusal.op_code = request.op_code;
+    refusal.success = false;
+    try {
+      sim::Reply(query, zenoh_mdw::Encode(refusal));
+    } catch (const std::exception&) {
+      // The client is gone.
+    }
+    return;
+  }
   {
+    const auto bytes = HeldBytes(request);
     std::lock_guard lock(mutex_);
-    records.push_back(Received<Request>{std::chrono::system_clock::now(), request});
+    records.Push(Received<Request>{std::chrono::system_clock::now(), request}, bytes);
   }
   const auto rule = TakeRule(server, request.op_code).value_or(ReplyRule{});
   Reply reply;
@@ -234,24 +251,29 @@ void RobotHost::PauseStream(Stream stream, bool paused) {
 
 std::vector<VyrRequestRecord> RobotHost::vyr_requests() const {
   std::lock_guard lock(mutex_);
-  return vyr_requests_;
+  return vyr_requests_.Snapshot();
 }
 
 std::vector<QelRequestRecord> RobotHost::qel_requests() const {
   std::lock_guard lock(mutex_);
-  return qel_requests_;
+  return qel_requests_.Snapshot();
 }
 
 std::vector<CommandRecord> RobotHost::commands() const {
   std::lock_guard lock(mutex_);
-  return {commands_.begin(), commands_.end()};
+  return commands_.Snapshot();
+}
+
+RecordsDropped RobotHost::records_dropped() const {
+  std::lock_guard lock(mutex_);
+  return {vyr_requests_.dropped(), qel_requests_.dropped(), commands_.dropped()};
 }
 
 void RobotHost::ClearRecords() {
   std::lock_guard lock(mutex_);
-  vyr_requests_.clear();
-  qel_requests_.clear();
-  commands_.clear();
+  vyr_requests_.Clear();
+  qel_requests_.Clear();
+  commands_.Clear();
 }
 
 }  // namespace korvo::sim

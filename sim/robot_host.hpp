@@ -6,7 +6,6 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
-#include <deque>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -16,6 +15,7 @@
 
 #include "middleware/publisher.hpp"
 #include "middleware/zenoh.hpp"
+#include "sim/record_ring.hpp"
 #include "sim/sim_robot.hpp"
 #include "sim/sim_types.hpp"
 
@@ -53,8 +53,11 @@ class RobotHost {
  public:
   // How long a dropped request's query is held: longer than the client's 2 s time-out.
   static constexpr std::chrono::milliseconds kDropHold{2500};
-  // The newest motion commands kept for inspection.
-  static constexpr std::size_t kCommandsKept = 100000;
+  // What the read-back records keep at most (the newest), in bytes: at 1 kHz, the commands of
+  // about two minutes.
+  static constexpr std::size_t kVyrRequestsKept = std::size_t{64} << 20;
+  static constexpr std::size_t kQelRequestsKept = std::size_t{4} << 20;
+  static constexpr std::size_t kCommandsKept = std::size_t{32} << 20;
 
   RobotHost(const std::shared_ptr<zenoh::Session>& session, std::shared_ptr<SimRobot> robot,
             DelayedReplies& delayed);
@@ -75,12 +78,14 @@ class RobotHost {
   std::vector<VyrRequestRecord> vyr_requests() const;
   std::vector<QelRequestRecord> qel_requests() const;
   std::vector<CommandRecord> commands() const;
+  // How many records went to keep the newest within their budgets, since the last clear.
+  RecordsDropped records_dropped() const;
   void ClearRecords();
 
  private:
   template <typename Request, typename Reply>
   void Serve(Server server, zenoh::Query& query, Reply (SimRobot::*handle)(const Request&),
-             std::vector<Received<Request>>& records);
+             RecordRing<Received<Request>>& records);
   std::optional<ReplyRule> TakeRule(Server server, std::uint16_t op_code);
 
   std::shared_ptr<SimRobot> robot_;
@@ -88,9 +93,9 @@ class RobotHost {
 
   mutable std::mutex mutex_;  // rules and records
   std::map<std::pair<Server, std::uint16_t>, ReplyRule> rules_;
-  std::vector<VyrRequestRecord> vyr_requests_;
-  std::vector<QelRequestRecord> qel_requests_;
-  std::deque<CommandRecord> commands_;
+  RecordRing<VyrRequestRecord> vyr_requests_{kVyrRequestsKept};
+  RecordRing<QelRequestRecord> qel_requests_{kQelRequestsKept};
+  RecordRing<CommandRecord> commands_{kCommandsKept};
 
   std::atomic<bool> states_paused_{false};
   std::atomic<bool> basic_paused_{false};

@@ -46,7 +46,11 @@ class SimRobot {
   // ---- the robot side of the protocol ----
   zenoh_msgs::vyr_msg::RPCReply HandleVyr(const zenoh_msgs::vyr_msg::RPCRequest& request);
   zenoh_msgs::qel_msg::RPCReply HandleQel(const zenoh_msgs::qel_msg::RPCRequest& request);
-  void OnCommands(const zenoh_msgs::vyr_msg::MotionCommands& commands, Clock::time_point now);
+  // False for commands of sizes no client sends: ignored and counted, like those that are not
+  // finite, but not worth keeping either.
+  bool OnCommands(const zenoh_msgs::vyr_msg::MotionCommands& commands, Clock::time_point now);
+  // A request of sizes beyond the robot's limits, refused unserved: counted, with an event.
+  void RefuseOversized(const std::string& server, std::uint16_t op_code);
   void OnHeartbeat(Clock::time_point now);
 
   // Advances the simulation to `now` (called every millisecond).
@@ -167,6 +171,10 @@ class SimRobot {
   std::array<bool, 20> digital_outputs() const;
   std::uint64_t timeliness_failure_count() const;
   std::uint64_t heartbeat_count() const;
+  // Motion commands ignored for values that are not finite or sizes beyond the robot's limits,
+  // and requests refused for their sizes.
+  std::uint64_t ignored_commands() const;
+  std::uint64_t refused_requests() const;
   // The last request of every setting operation (70 to 76, 80 to 82), by code and group.
   std::map<std::pair<std::uint16_t, std::uint16_t>, zenoh_msgs::vyr_msg::RPCRequest> settings()
       const;
@@ -351,6 +359,8 @@ class SimRobot {
   TorqueCommandOptions torque_options_;  // of the last real-time torque command
 
   std::uint64_t timeliness_failures_ = 0;
+  std::uint64_t ignored_commands_ = 0;
+  std::uint64_t refused_requests_ = 0;
   std::optional<Clock::time_point> last_rt_command_;
   std::optional<Clock::time_point> last_heartbeat_;
   std::uint64_t heartbeats_ = 0;

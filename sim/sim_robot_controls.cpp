@@ -274,6 +274,16 @@ std::uint64_t SimRobot::heartbeat_count() const {
   return heartbeats_;
 }
 
+std::uint64_t SimRobot::ignored_commands() const {
+  std::lock_guard lock(mutex_);
+  return ignored_commands_;
+}
+
+std::uint64_t SimRobot::refused_requests() const {
+  std::lock_guard lock(mutex_);
+  return refused_requests_;
+}
+
 std::map<std::pair<std::uint16_t, std::uint16_t>, vyr_msg::RPCRequest> SimRobot::settings() const {
   std::lock_guard lock(mutex_);
   return settings_;

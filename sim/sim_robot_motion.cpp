@@ -8,6 +8,7 @@
 #include <numbers>
 #include <sstream>
 #include "korvo/vyr/name_tables.hpp"
+#include "sim/input_limits.hpp"
 #include "sim/primitive_text.hpp"
 
 #include "sim/sim_robot_support.hpp"
@@ -152,8 +153,19 @@ void SimRobot::OnHeartbeat(Clock::time_point now) {
   ++heartbeats_;
 }
 
-void SimRobot::OnCommands(const vyr_msg::MotionCommands& commands, Clock::time_point now) {
+bool SimRobot::OnCommands(const vyr_msg::MotionCommands& commands, Clock::time_point now) {
   std::lock_guard lock(mutex_);
+  if (!WithinLimits(commands)) {
+    ++ignored_commands_;
+    return false;
+  }
+  // A command holding a value that is not a number moves nothing: it is ignored whole, counted
+  // once per message.
+  bool counted = false;
+  const auto ignore = [&] {
+    if (!counted) ++ignored_commands_;
+    counted = true;
+  };
   if (IsRealtime(mode_)) {
     if (last_rt_command_ && now - *last_rt_command_ > kLateCommand) ++timeliness_failures_;
     last_rt_command_ = now;
@@ -169,10 +181,10 @@ void SimRobot::OnCommands(const vyr_msg::MotionCommands& commands, Clock::time_p
         if (!GroupExists(groups[i])) continue;
         const auto [start, n] = Layout(groups[i]);
         const auto& c = commands.joint_commands[i];
-        // A command that is not a number moves nothing: it is dropped whole.
         if (!AllFinite(c.tau_d) || !AllFinite(c.q_d) || !AllFinite(c.dq_d) ||
             !AllFinite(c.dq_max) || !AllFinite(c.ddq_max) ||
             !std::isfinite(c.friction_comp_scale)) {
+          ignore();
           continue;
         }
         if (mode_ == Mode::RT_JOINT_TORQUE) {
@@ -208,14 +220,20 @@ void SimRobot::OnCommands(const vyr_msg::MotionCommands& commands, Clock::time_p
         std::array<double, 7> pose{};
         if (i < commands.cartesian_commands.size()) {
           const auto& c = commands.cartesian_commands[i];
-          if (!AllFinite(c.pose_d) || !AllFinite(c.twist_d) || !AllFinite(c.wrench_d)) continue;
+          if (!AllFinite(c.pose_d) || !AllFinite(c.twist_d) || !AllFinite(c.wrench_d)) {
+            ignore();
+            continue;
+          }
           std::copy(c.pose_d.begin(), c.pose_d.end(), pose.begin());
           cartesian_d_[g] = c;
         } else if (i < commands.waypoint_commands.size() &&
                    !commands.waypoint_commands[i].empty()) {
           // Multi-waypoint motion: stage 1 moves to the last waypoint.
           const auto& c = commands.waypoint_commands[i].back();
-          if (!AllFinite(c.pose_d) || !AllFinite(c.twist_d) || !AllFinite(c.wrench_d)) continue;
+          if (!AllFinite(c.pose_d) || !AllFinite(c.twist_d) || !AllFinite(c.wrench_d)) {
+            ignore();
+            continue;
+          }
           std::copy(c.pose_d.begin(), c.pose_d.end(), pose.begin());
           cartesian_d_[g] = c;
         } else {
@@ -234,6 +252,17 @@ void SimRobot::OnCommands(const vyr_msg::MotionCommands& commands, Clock::time_p
     default:
       break;  // commands in other modes are ignored
   }
+  return true;
+}
+
+void SimRobot::RefuseOversized(const std::string& server, std::uint16_t op_code) {
+  std::lock_guard lock(mutex_);
+  ++refused_requests_;
+  Event(kWarning, 1800,
+        "Request refused: " + server + " operation [" + std::to_string(op_code) +
+            "] carries more than the robot accepts",
+        "Operation not carried out", "A client sent containers or texts beyond the robot's limits",
+        "Check the client");
 }
 
 bool SimRobot::AtTarget() const {

@@ -149,9 +149,11 @@ bool SimRobot::Setting(const VyrRequest& request) {
       ok = mode_ == Mode::IDLE && ints == 1;
       break;
   }
+  // A setting that is not a number would make the controllers' output none either.
+  ok = ok && AllFinite(request.float_container);
   if (ok && request.op_code == 71) {
     const auto& v = request.float_container;
-    ok = AllFinite(v) && std::all_of(v.begin(), v.end(), [](float x) { return x >= 0.0f; });
+    ok = std::all_of(v.begin(), v.end(), [](float x) { return x >= 0.0f; });
     if (ok && physics_) {
       physics_->SetJointImpedance(Layout(g).first, {v.begin(), v.begin() + n},
                                   {v.begin() + n, v.end()});

@@ -70,4 +70,11 @@ using VyrRequestRecord = Received<zenoh_msgs::vyr_msg::RPCRequest>;
 using QelRequestRecord = Received<zenoh_msgs::qel_msg::RPCRequest>;
 using CommandRecord = Received<zenoh_msgs::vyr_msg::MotionCommands>;
 
+// Records dropped from the read-back records, per kind.
+struct RecordsDropped {
+  std::uint64_t vyr_requests = 0;
+  std::uint64_t qel_requests = 0;
+  std::uint64_t commands = 0;
+};
+
 }  // namespace korvo::sim

@@ -657,6 +657,19 @@ void BindRobotReadBacks(py::class_<PyRobot>& cls) {
                                return self.Sim([](SimRobot& r) { return r.heartbeat_count(); });
                              })
       .def_property_readonly(
+          "ignored_commands",
+          [](const PyRobot& self) {
+            return self.Sim([](SimRobot& r) { return r.ignored_commands(); });
+          },
+          "Motion commands ignored for a value that is not finite or sizes beyond the robot's "
+          "limits.")
+      .def_property_readonly(
+          "refused_requests",
+          [](const PyRobot& self) {
+            return self.Sim([](SimRobot& r) { return r.refused_requests(); });
+          },
+          "Requests refused unserved for sizes beyond the robot's limits.")
+      .def_property_readonly(
           "settings",
           [](const PyRobot& self) {
             py::dict d;
@@ -677,20 +690,34 @@ void BindRobotReadBacks(py::class_<PyRobot>& cls) {
           [](const PyRobot& self) {
             return Records(self.Host([](RobotHost& h) { return h.vyr_requests(); }), &RequestDict);
           },
-          "Every VYR request received, oldest first, as dicts with the arrival 'time'.")
+          "The VYR requests received (the newest, within 64 MiB), oldest first, as dicts with the "
+          "arrival 'time'.")
       .def(
           "qel_requests",
           [](const PyRobot& self) {
             return Records(self.Host([](RobotHost& h) { return h.qel_requests(); }), &RequestDict);
           },
-          "Every QEL request received, oldest first, as dicts with the arrival 'time'.")
+          "The QEL requests received (the newest, within 4 MiB), oldest first, as dicts with the "
+          "arrival 'time'.")
       .def(
           "commands",
           [](const PyRobot& self) {
             return Records(self.Host([](RobotHost& h) { return h.commands(); }), &CommandsDict);
           },
-          "The motion commands received (the newest 100000), oldest first, as dicts with the "
-          "arrival 'time'.")
+          "The motion commands received (the newest, within 32 MiB: about two minutes at 1 kHz), "
+          "oldest first, as dicts with the arrival 'time'.")
+      .def(
+          "records_dropped",
+          [](const PyRobot& self) {
+            const auto dropped = self.Host([](RobotHost& h) { return h.records_dropped(); });
+            py::dict d;
+            d["vyr_requests"] = dropped.vyr_requests;
+            d["qel_requests"] = dropped.qel_requests;
+            d["commands"] = dropped.commands;
+            return d;
+          },
+          "How many of the oldest records went to keep the newest within their budgets, per "
+          "kind, since the last clear.")
       .def(
           "clear_records",
           [](const PyRobot& self) { self.Host([](RobotHost& h) { h.ClearRecords(); }); },

@@ -5,6 +5,7 @@
 #include <optional>
 #include <sstream>
 #include <stdexcept>
+#include <string_view>
 #include <type_traits>
 #include <variant>
 
@@ -307,6 +308,18 @@ std::vector<Coord> ValuesToCoord(const std::map<std::size_t, int>& ints,
     coords.push_back(std::move(coord));
   }
   return coords;
+}
+
+ParamValue ParseReportedValue(const std::string& text) {
+  try {
+    return ParseValue(text);
+  } catch (const std::logic_error&) {
+    // std::out_of_range and std::invalid_argument are logic errors too.
+    constexpr std::string_view kBlanks = " \t\n\v\f\r";
+    const auto first = text.find_first_not_of(kBlanks);
+    if (first == std::string::npos) return std::string();
+    return text.substr(first, text.find_last_not_of(kBlanks) - first + 1);
+  }
 }
 
 }  // namespace korvo::vyr_impl

@@ -29,6 +29,12 @@ std::string EncodeAssignments(const std::map<std::string, vyr::ParamValue>& assi
 // ValuesToCoord, std::logic_error from ValuesToCoord.
 vyr::ParamValue ParseValue(const std::string& text);
 
+// ParseValue of a value the robot reports among others (a global variable, a primitive state):
+// a text ParseValue cannot convert (a number beyond the range of its type, numbers and strings
+// that make no COORD) comes back as the string it was, without its surrounding blanks, so that one
+// odd value does not make the others unreadable.
+vyr::ParamValue ParseReportedValue(const std::string& text);
+
 // The COORD values held by tokens indexed 0, 1, 2, ...: every 21 tokens are position (3 numbers),
 // orientation (3 numbers), reference frame (2 strings), arm reference joints (7 numbers) and
 // external-axis reference positions (6 numbers). Throws std::logic_error for an index held by two

@@ -229,7 +229,8 @@ std::map<JointGroup, PrimitiveStates> Robot::Impl::primitive_states() const {
     for (const auto& entry : group_entries) {
       auto assignment = SplitAssignment(entry);
       if (!assignment) PrimitiveStatesError("Malformed primitive state entry");
-      values.emplace(std::move(assignment->first), vyr_impl::ParseValue(assignment->second));
+      values.emplace(std::move(assignment->first),
+                     vyr_impl::ParseReportedValue(assignment->second));
     }
     const auto marker = values.find(kMarker);
     const auto name = values.find(kPrimitiveName);
@@ -240,8 +241,12 @@ std::map<JointGroup, PrimitiveStates> Robot::Impl::primitive_states() const {
     if (marked == nullptr || *marked != static_cast<int>(g)) {
       PrimitiveStatesError("Inconsistent joint group in primitive states");
     }
-    // A primitive name that is not a single word raises std::bad_variant_access.
-    PrimitiveStates states{std::get<std::string>(name->second), {}};
+    const auto* pt_name = std::get_if<std::string>(&name->second);
+    if (pt_name == nullptr) {
+      PrimitiveStatesError("Malformed primitive states: [" + std::string(kPrimitiveName) +
+                           "] does not hold a single word");
+    }
+    PrimitiveStates states{*pt_name, {}};
     values.erase(marker);
     values.erase(name);
     states.names_and_values = std::move(values);
@@ -285,7 +290,8 @@ std::map<std::string, ParamValue> Robot::Impl::global_variables() const {
       continue;
     }
     if (variables.count(assignment->first) != 0) continue;
-    variables.emplace(std::move(assignment->first), vyr_impl::ParseValue(assignment->second));
+    variables.emplace(std::move(assignment->first),
+                      vyr_impl::ParseReportedValue(assignment->second));
   }
   return variables;
 }

@@ -269,6 +269,23 @@ TEST(RoundTrip, CompleteCoordsComeBackAsTheyWere) {
   }
 }
 
+// ---- values the robot reports among others ----
+
+TEST(ParseReportedValue, ATextNoConversionTakesStaysTheTextItWas) {
+  const std::vector<std::pair<std::string, ParamValue>> cases{
+      {"1e-400 ", std::string("1e-400")},  // a double beyond its range
+      {" 1e999", std::string("1e999")},
+      {"2147483648", std::string("2147483648")},     // an int beyond its range
+      {"0.5 0 WORLD ", std::string("0.5 0 WORLD")},  // numbers and strings, no COORD
+      {"2147483647 ", 2147483647},                   // what converts is parsed as ever
+      {"0.5 1.5 ", std::vector<double>{0.5, 1.5}},
+      {"  ", std::vector<std::string>{}},
+  };
+  for (const auto& [text, expected] : cases) {
+    EXPECT_TRUE(Same(ParseReportedValue(text), expected)) << "[" << text << "]";
+  }
+}
+
 // ---- rebuilding COORDs from indexed tokens ----
 
 TEST(ValuesToCoord, MergesIntsAndDoublesByIndex) {

@@ -870,6 +870,21 @@ INSTANTIATE_TEST_SUITE_P(
                    Strings{"jointGroup = arm", "primitiveName = MoveL"},
                    {},
                    &typeid(std::invalid_argument),
+                   ""},
+        StatesCase{"PrimitiveNameNotAWord",
+                   Strings{"jointGroup = 3", "primitiveName = 12"},
+                   {},
+                   &typeid(std::runtime_error),
+                   "Malformed primitive states: [primitiveName] does not hold a single word"},
+        // A value no conversion takes stays the text it was; the others are read as ever.
+        StatesCase{"OddValuesStayTexts",
+                   Strings{"jointGroup = 3", "primitiveName = MoveL", "timePeriod = 1e-400 ",
+                           "count = 99999999999", "where = 1 WORLD", "reachedTarget = 1"},
+                   {{JointGroup::ARM_1, States("MoveL", {{"timePeriod", std::string("1e-400")},
+                                                         {"count", std::string("99999999999")},
+                                                         {"where", std::string("1 WORLD")},
+                                                         {"reachedTarget", 1}})}},
+                   nullptr,
                    ""}),
     [](const auto& info) { return std::string(info.param.name); });
 
@@ -976,6 +991,19 @@ TEST_F(PlansTest, GlobalVariableTextsKeepTheFirstValueAndNeedAName) {
   const std::map<std::string, ParamValue> expected{
       {"a", Strings{"x", "y"}}, {"b", 2}, {"c", Strings{}}};
   EXPECT_TRUE(Same(vars, expected));
+}
+
+TEST_F(PlansTest, AnOddGlobalVariableLeavesTheOthersReadableAndSettable) {
+  Robot& robot = StartScripted(Mode::IDLE);
+  vyr_->SetReplies([](const zenoh_msgs::vyr_msg::RPCRequest& request) {
+    auto reply = VyrServer::AcceptedReply(request);
+    if (request.op_code == 12) reply.string_container = {"tiny = 1e-400 ", "speed = 0.5 "};
+    return reply;
+  });
+  const auto vars = robot.global_variables();
+  const std::map<std::string, ParamValue> expected{{"tiny", std::string("1e-400")}, {"speed", 0.5}};
+  EXPECT_TRUE(Same(vars, expected));
+  EXPECT_NO_THROW(robot.SetGlobalVariables({{"speed", 0.25}}));
 }
 
 TEST_F(PlansTest, SetGlobalVariablesSendsAllAssignmentsInOneText) {
