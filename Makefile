@@ -16,7 +16,7 @@ BUILD_TYPE ?= Release
 APT_PACKAGES := cmake ninja-build g++ pkg-config libeigen3-dev libboost-dev libspdlog-dev \
   libfmt-dev libtinyxml2-dev libyaml-cpp-dev zlib1g-dev libgtest-dev libgmock-dev libbenchmark-dev
 
-.PHONY: setup build test test-cpp test-python demo bench format clean
+.PHONY: setup build test test-cpp test-python demo bench soak format clean
 
 $(STAMPS)/apt: Makefile
 	@mkdir -p $(STAMPS)
@@ -61,8 +61,14 @@ demo: build
 	examples/run_demo.sh
 
 bench: build
-	@for b in $(BUILD)/bench/*_bench; do echo "== $$b"; "$$b"; done
+	@for b in $(BUILD)/bench/*_bench; do \
+	  case $$b in *soak_bench) continue;; esac; echo "== $$b"; "$$b"; done
 	@for b in bench/*_bench.py; do echo "== $$b"; $(VPY) "$$b"; done
+
+# One client streaming at 1 kHz to korvo-sim for SOAK_SECONDS (10 minutes): memory, late commands.
+SOAK_SECONDS ?= 600
+soak: build
+	$(BUILD)/bench/soak_bench $(SOAK_SECONDS)
 
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.hpp' '*.h')

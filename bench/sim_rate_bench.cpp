@@ -3,43 +3,22 @@
 // as the physical twin, ready and holding their posture (TAVU-Ultra with 6 external axes).
 //
 //   sim_rate_bench [seconds] [path to korvo-sim]
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <atomic>
 #include <chrono>
 #include <cstdio>
-#include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "child_process.hpp"
 #include "loopback.hpp"
 #include "middleware/subscriber.hpp"
 #include "msgs/vyr_msg.hpp"
 
-extern char** environ;
-
 namespace {
 
 using namespace std::chrono_literals;
-
-// User plus system CPU time of a process, in seconds.
-double CpuSeconds(pid_t pid) {
-  std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
-  std::string line;
-  std::getline(in, line);
-  // Fields after the command name, which is in parentheses and may hold blanks.
-  std::istringstream rest(line.substr(line.rfind(')') + 2));
-  std::vector<std::string> fields;
-  for (std::string f; rest >> f;) fields.push_back(f);
-  const double ticks = static_cast<double>(sysconf(_SC_CLK_TCK));
-  return (std::stod(fields.at(11)) + std::stod(fields.at(12))) / ticks;
-}
+using korvo::bench::CpuSeconds;
 
 void Measure(const std::string& sim, const std::string& model, double seconds,
              bool physics = false) {
@@ -55,14 +34,8 @@ void Measure(const std::string& sim, const std::string& model, double seconds,
       for (const char* a : {"--ext-axes", "6"}) args.emplace_back(a);
     }
   }
-  std::vector<char*> argv;
-  for (auto& a : args) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  pid_t pid = 0;
-  if (posix_spawn(&pid, sim.c_str(), nullptr, nullptr, argv.data(), environ) != 0) {
-    std::fprintf(stderr, "cannot start %s\n", sim.c_str());
-    return;
-  }
+  korvo::bench::ChildProcess child(args);
+  const pid_t pid = child.pid();
   {
     auto session = std::make_shared<zenoh::Session>(
         zenoh::Config::from_str(korvo::test::ConnectorConfig(port)));
@@ -88,21 +61,13 @@ void Measure(const std::string& sim, const std::string& model, double seconds,
                 100.0 * (cpu1 - cpu0) / elapsed, elapsed);
     session->close();
   }
-  kill(pid, SIGINT);
-  int status = 0;
-  waitpid(pid, &status, 0);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
   const double seconds = argc > 1 ? std::stod(argv[1]) : 30.0;
-  std::string sim = argc > 2 ? argv[2] : "";
-  if (sim.empty()) {
-    // Next to this program in the build tree: bench/../sim/korvo-sim.
-    const std::string self = std::filesystem::canonical("/proc/self/exe").string();
-    sim = self.substr(0, self.rfind('/')) + "/../sim/korvo-sim";
-  }
+  const std::string sim = korvo::bench::SimulatorPath(argc > 2 ? argv[2] : "");
   for (const bool physics : {false, true}) {
     for (const char* model : {"Olvar-L", "TAVU-Ultra"}) Measure(sim, model, seconds, physics);
   }
