@@ -120,6 +120,11 @@ vyr_msg::RPCReply SimRobot::HandleVyr(const vyr_msg::RPCRequest& request) {
     reply.success = files_.Handle(request, reply, idle);
     return reply;
   }
+  if (request.op_code == 11) {
+    // Takes the lock only to read what it solves for.
+    reply.success = Reachability(request, reply);
+    return reply;
+  }
   std::lock_guard lock(mutex_);
   const auto& ints = request.int_container;
   const auto& strings = request.string_container;
@@ -150,9 +155,6 @@ vyr_msg::RPCReply SimRobot::HandleVyr(const vyr_msg::RPCRequest& request) {
       break;
     case 10:
       ok = ints.size() == 1 && Brake(ints[0] != 0);
-      break;
-    case 11:
-      ok = Reachability(request, reply);
       break;
     case 12:
       reply.string_container = globals_.Texts();

@@ -277,6 +277,7 @@ class SimRobot {
   bool Brake(bool engage);
   bool JointLimits(const VyrRequest& request, VyrReply& reply) const;
   bool DigitalOutputs(const VyrRequest& request);
+  // Called without the lock: takes it to check the request and copy the state, solves outside.
   bool Reachability(const VyrRequest& request, VyrReply& reply) const;
   bool ExecutePrimitives(const VyrRequest& request);
   bool ExecutePlan(const VyrRequest& request);

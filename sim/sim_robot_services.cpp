@@ -60,46 +60,58 @@ std::optional<std::vector<double>> SimRobot::PostureFor(std::uint16_t arm,
 }
 
 bool SimRobot::Reachability(const VyrRequest& request, VyrReply& reply) const {
-  const auto& groups = request.joint_groups;
-  const auto& rows = request.float2d_container;
-  if (groups.empty() || request.int_container.size() != groups.size() ||
-      rows.size() != groups.size()) {
-    return false;
-  }
-  // The whole request is checked before any arm is solved.
-  std::vector<IkTarget> targets;
-  for (std::size_t i = 0; i < groups.size(); ++i) {
-    const auto g = groups[i];
-    if ((g != kArm1 && g != kArm2) || !GroupExists(g)) return false;
-    if (std::find(groups.begin(), groups.begin() + i, g) != groups.begin() + i) return false;
-    const auto free = request.int_container[i];
-    if ((free != 0 && free != 1) || rows[i].size() != 7 + Layout(g).second) return false;
-    if (!std::all_of(rows[i].begin(), rows[i].end(), [](float v) { return std::isfinite(v); })) {
+  // Solving may take milliseconds for a pose out of reach: the request is checked and what the
+  // solver needs is copied under the lock, and the arms are solved outside it, so that the 1 kHz
+  // loop never waits for a solver.
+  struct Problem {
+    std::uint16_t group;
+    IkTarget target;
+    std::array<double, 7> tcp;
+    std::vector<double> seed;  // the client's
+  };
+  std::vector<Problem> problems;
+  std::vector<double> q, q_min, q_max;
+  {
+    std::lock_guard lock(mutex_);
+    const auto& groups = request.joint_groups;
+    const auto& rows = request.float2d_container;
+    if (groups.empty() || request.int_container.size() != groups.size() ||
+        rows.size() != groups.size()) {
       return false;
     }
-    std::array<double, 7> pose{};
-    std::copy(rows[i].begin(), rows[i].begin() + 7, pose.begin());
-    const auto target = TargetOf(pose, free == 1);
-    if (!target) return false;
-    targets.push_back(*target);
+    for (std::size_t i = 0; i < groups.size(); ++i) {
+      const auto g = groups[i];
+      if ((g != kArm1 && g != kArm2) || !GroupExists(g)) return false;
+      if (std::find(groups.begin(), groups.begin() + i, g) != groups.begin() + i) return false;
+      const auto free = request.int_container[i];
+      if ((free != 0 && free != 1) || rows[i].size() != 7 + Layout(g).second) return false;
+      if (!AllFinite(rows[i])) return false;
+      std::array<double, 7> pose{};
+      std::copy(rows[i].begin(), rows[i].begin() + 7, pose.begin());
+      const auto target = TargetOf(pose, free == 1);
+      if (!target) return false;
+      problems.push_back({g, *target, tools_.active_tcp(g), {rows[i].begin() + 7, rows[i].end()}});
+    }
+    q = q_;
+    q_min = q_min_;
+    q_max = q_max_;
   }
   bool all = true;
-  for (std::size_t i = 0; i < groups.size(); ++i) {
-    const auto g = groups[i];
-    const auto [start, n] = Layout(g);
+  for (const auto& p : problems) {
+    const auto [start, n] = Layout(p.group);
     // The client's seed first; should it lead nowhere, the current posture, the home posture and
     // a few spread over the joint ranges.
-    std::vector<std::vector<double>> seeds(3, q_);
+    std::vector<std::vector<double>> seeds(3, q);
     for (unsigned j = 0; j < n; ++j) {
-      seeds[0][start + j] = rows[i][7 + j];
+      seeds[0][start + j] = p.seed[j];
       seeds[2][start + j] = model_.joints()[start + j].home;
     }
-    const IkArm arm{model_, static_cast<JointGroup>(g), tools_.active_tcp(g), q_min_, q_max_};
-    auto spread = SpreadSeeds(arm, q_, kIkSpreadSeeds);
+    const IkArm arm{model_, static_cast<JointGroup>(p.group), p.tcp, q_min, q_max};
+    auto spread = SpreadSeeds(arm, q, kIkSpreadSeeds);
     seeds.insert(seeds.end(), spread.begin(), spread.end());
-    const IkSolution solution = SolveArmIk(arm, targets[i], seeds);
+    const IkSolution solution = SolveArmIk(arm, p.target, seeds);
     all = all && solution.reached;
-    reply.joint_groups.push_back(g);
+    reply.joint_groups.push_back(p.group);
     reply.float2d_container.push_back(Floats(solution.q, start, n));
   }
   reply.int_container = {all ? 1 : 0};
