@@ -137,7 +137,8 @@ void DefRobotPlans(RobotClass& cls) {
           "Returns:\n"
           "    Name and value of every variable. A JPOS value comes back as a list of 13 floats, "
           "a COORD as a Coord, lists of JPOS or COORD values as lists of JPos or Coord; "
-          "booleans are the integers 1 and 0.\n\n"
+          "booleans are the integers 1 and 0; a value that converts to no value type (a number "
+          "beyond its type's range, say) comes back as its text.\n\n"
           "Raises:\n"
           "    RuntimeError: if the robot does not reply or a value cannot be read.");
 }

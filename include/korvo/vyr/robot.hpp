@@ -131,11 +131,13 @@ class Robot {
   /** [Blocking] Execute primitives on single-arm joint groups (mode NRT_PRIMITIVE_EXECUTION). */
   void ExecutePrimitive(const std::map<JointGroup, PrimitiveArgs>& primitive_args,
                         bool block_until_started = true);
-  /** [Blocking] States of the running primitives, for the groups that run one. */
+  /** [Blocking] States of the running primitives, for the groups that run one. A state value that
+   * converts to no value type comes back as its text. */
   std::map<JointGroup, PrimitiveStates> primitive_states() const;
   /** [Blocking] Set values of global variables that already exist on the robot. */
   void SetGlobalVariables(const std::map<std::string, ParamValue>& global_vars);
-  /** [Blocking] Existing global variables and their current values. */
+  /** [Blocking] Existing global variables and their current values. A value that converts to
+   * no value type (a number beyond its type's range, say) comes back as its text. */
   std::map<std::string, ParamValue> global_variables() const;
   /** [Blocking] Move single-arm joint groups (all when empty) to their home posture. */
   void Home(const std::vector<JointGroup>& groups = {});
