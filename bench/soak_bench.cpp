@@ -1,6 +1,8 @@
 // Soak: one client streams joint positions at 1 kHz to korvo-sim in another process for a long
 // time (10 minutes unless told otherwise), as a user's controller would. Reports both processes'
 // resident memory each minute, the commands the robot saw late, losses of the link and errors.
+// A fault (a late command can make the arm jump) is cleared and streaming resumes, as a
+// supervisor of the controller would do.
 // Flat memory is what it shows: the simulator keeps its read-back records within fixed budgets
 // and the client keeps nothing per command.
 //
@@ -75,7 +77,7 @@ int main(int argc, char** argv) {
     if (!robot) throw std::runtime_error("the simulator did not come up");
     while (!robot->operational()) std::this_thread::sleep_for(50ms);
     robot->SwitchMode(Mode::RT_JOINT_POSITION);
-    const auto start = robot->states().at(JointGroup::ARM_1).q;
+    auto start = robot->states().at(JointGroup::ARM_1).q;
     const auto n = start.size();
     std::map<JointGroup, korvo::vyr::RtJointPositionCmd> cmds{
         {JointGroup::ARM_1, {start, std::vector<double>(n), std::vector<double>(n)}}};
@@ -86,23 +88,38 @@ int main(int argc, char** argv) {
                 "errors");
     const long cycles = static_cast<long>(seconds * 1000.0);
     const double w = 2.0 * std::numbers::pi * 0.25;
-    std::uint64_t errors = 0, link_losses = 0;
+    std::uint64_t errors = 0, link_losses = 0, resumptions = 0;
+    long phase = 0;  // the cycle the swing started from, again after each resumption
     bool linked = true;
     double client_first = 0, sim_first = 0, client_last = 0, sim_last = 0;
     timespec next{};
     clock_gettime(CLOCK_MONOTONIC, &next);
     for (long i = 0; i <= cycles; ++i) {
       const double t = static_cast<double>(i) * 0.001;
+      const double swing = static_cast<double>(i - phase) * 0.001;
       auto& cmd = cmds.at(JointGroup::ARM_1);
       for (std::size_t j = 0; j < n; ++j) {
-        cmd.q_d[j] = start[j] + 0.1 * std::sin(w * t);
-        cmd.dq_d[j] = 0.1 * w * std::cos(w * t);
-        cmd.ddq_d[j] = -0.1 * w * w * std::sin(w * t);
+        cmd.q_d[j] = start[j] + 0.1 * std::sin(w * swing);
+        cmd.dq_d[j] = 0.1 * w * std::cos(w * swing);
+        cmd.ddq_d[j] = -0.1 * w * w * std::sin(w * swing);
       }
       try {
         robot->StreamJointPosition(cmds);
       } catch (const std::exception& e) {
         if (errors++ < 5) std::fprintf(stderr, "at %.3f s: %s\n", t, e.what());
+        // As a supervisor would: clear the fault, stream again from where the arm stopped.
+        try {
+          robot->ClearFault(5);
+          if (robot->operational()) {
+            robot->SwitchMode(Mode::RT_JOINT_POSITION);
+            start = robot->states().at(JointGroup::ARM_1).q;
+            phase = i + 1;
+            ++resumptions;
+          }
+        } catch (const std::exception& again) {
+          if (errors++ < 5) std::fprintf(stderr, "at %.3f s: %s\n", t, again.what());
+        }
+        clock_gettime(CLOCK_MONOTONIC, &next);  // the recovery took its time
       }
       if (i % 1000 == 0) {
         const bool now_linked = robot->connected();
@@ -128,10 +145,10 @@ int main(int argc, char** argv) {
     robot->Stop();
     std::printf(
         "memory from 10 s to the end: client %.1f -> %.1f MiB, simulator %.1f -> %.1f MiB; "
-        "late commands %llu, link losses %llu, errors %llu\n",
+        "late commands %llu, link losses %llu, errors %llu, resumptions after a fault %llu\n",
         client_first, client_last, sim_first, sim_last,
         static_cast<unsigned long long>(late.load()), static_cast<unsigned long long>(link_losses),
-        static_cast<unsigned long long>(errors));
+        static_cast<unsigned long long>(errors), static_cast<unsigned long long>(resumptions));
     session->close();
   } catch (const std::exception& e) {
     std::fprintf(stderr, "soak: %s\n", e.what());

@@ -410,6 +410,31 @@ TEST_F(PhysicalTwinTest, AToolsPayloadWeighsOnTheJoints) {
   EXPECT_GT((g1 - g0).cwiseAbs().maxCoeff(), 0.5);
 }
 
+// A loaded machine delays the simulator's loop: the physics integrates the longer periods stably,
+// and no fault is made up.
+TEST_F(PhysicalTwinTest, AStalledLoopCatchesUpWithoutShakingTheJoints) {
+  SwitchTo(Mode::RT_JOINT_POSITION);
+  const auto held = robot_.q();
+  vyr_msg::MotionCommands hold;
+  hold.joint_groups = {kArm1};
+  vyr_msg::JointCommand c;
+  c.q_d.assign(held.begin(), held.begin() + kArmDoF);
+  c.dq_d.assign(kArmDoF, 0.0f);
+  hold.joint_commands = {c};
+  for (const int gap_ms : {5, 20, 40, 90}) {
+    for (int i = 0; i < 10; ++i) {
+      now_ += std::chrono::milliseconds(gap_ms);
+      robot_.OnHeartbeat(now_);
+      robot_.OnCommands(hold, now_);
+      robot_.Step(now_);
+    }
+    EXPECT_EQ(robot_.mode(), Mode::RT_JOINT_POSITION) << gap_ms << " ms";
+    EXPECT_LT(MaxDistance(robot_.q(), held), 0.01) << gap_ms << " ms";
+    EXPECT_LT(MaxDistance(robot_.dq(), std::vector<double>(held.size(), 0.0)), 0.1)
+        << gap_ms << " ms";
+  }
+}
+
 TEST_F(PhysicalTwinTest, CommandsThatAreNotNumbersMoveNothing) {
   const float nan = std::numeric_limits<float>::quiet_NaN();
   SwitchTo(Mode::RT_JOINT_TORQUE);
