@@ -80,6 +80,7 @@ class RobotPhysics {
                            const CartesianSettings& settings, double dt);
 
   Dynamics dynamics_;
+  Eigen::VectorXd tau_max_;  // the drives' torque limits
   SoftLimits soft_limits_;
   JointImpedance nominal_;    // stiff position tracking of the position modes
   JointImpedance impedance_;  // what the impedance settings ask

@@ -435,6 +435,24 @@ TEST_F(PhysicalTwinTest, AStalledLoopCatchesUpWithoutShakingTheJoints) {
   }
 }
 
+// The drives give at most their torque limit, whatever a command asks: a huge finite torque
+// moves the arm as the limit does and the state stays finite.
+TEST_F(PhysicalTwinTest, AHugeTorqueCommandIsLimitedByTheDrives) {
+  SwitchTo(Mode::RT_JOINT_TORQUE);
+  vyr_msg::MotionCommands torque;
+  torque.joint_groups = {kArm1};
+  vyr_msg::JointCommand c;
+  c.tau_d.assign(kArmDoF, 3e38f);
+  c.friction_comp_scale = 100.0f;
+  torque.joint_commands = {c};
+  Run(0.05, [&] { robot_.OnCommands(torque, now_); });
+  const auto q = robot_.q();
+  const auto dq = robot_.dq();
+  for (std::size_t j = 0; j < q.size(); ++j) {
+    ASSERT_TRUE(std::isfinite(q[j]) && std::isfinite(dq[j])) << "joint " << j;
+  }
+}
+
 TEST_F(PhysicalTwinTest, CommandsThatAreNotNumbersMoveNothing) {
   const float nan = std::numeric_limits<float>::quiet_NaN();
   SwitchTo(Mode::RT_JOINT_TORQUE);

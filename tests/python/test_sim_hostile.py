@@ -74,6 +74,16 @@ def joint_command(**fields):
     return command
 
 
+def move_j(target):
+    """The fields of an op-21 request that starts MoveJ on arm 1 towards `target` (a text)."""
+    return dict(
+        joint_groups=[ARM_1],
+        bool_container=[False],
+        int_container=[0],
+        string_container=[f"MoveJ(target = {target})"],
+    )
+
+
 def commands(*joint_commands):
     m = mt.vyr_msg.MotionCommands()
     m.joint_groups = [ARM_1] * len(joint_commands)
@@ -95,13 +105,7 @@ def test_a_global_variable_text_of_16000_characters_is_answered(robot):
 
 def test_a_primitive_text_of_10000_characters_is_refused(robot):
     assert robot.vyr(8, int_container=[NRT_PRIMITIVE_EXECUTION]).success
-    reply = robot.vyr(
-        21,
-        joint_groups=[ARM_1],
-        bool_container=[False],
-        int_container=[0],
-        string_container=["MoveJ(" + "a = 1, " * 1428 + ")"],
-    )
+    reply = robot.vyr(21, **move_j("1, " + "a = 1, " * 1428))
     assert reply is not None and not reply.success
     assert not robot.sim.busy
     robot.still_serving()
@@ -214,23 +218,13 @@ def test_commands_that_are_not_finite_are_ignored_and_counted(robot, mode, field
         pytest.param(
             21,
             NRT_PRIMITIVE_EXECUTION,
-            dict(
-                joint_groups=[ARM_1],
-                bool_container=[False],
-                int_container=[0],
-                string_container=["MoveJ(target = nan 0 0 0 0 0 0 0 0 0 0 0 0)"],
-            ),
+            move_j("nan 0 0 0 0 0 0 0 0 0 0 0 0"),
             id="a primitive whose target is NaN",
         ),
         pytest.param(
             21,
             NRT_PRIMITIVE_EXECUTION,
-            dict(
-                joint_groups=[ARM_1],
-                bool_container=[False],
-                int_container=[0],
-                string_container=["MoveJ(target = 1e999 0 0 0 0 0 0 0 0 0 0 0 0)"],
-            ),
+            move_j("1e999 0 0 0 0 0 0 0 0 0 0 0 0"),
             id="a primitive whose target overflows",
         ),
         pytest.param(
