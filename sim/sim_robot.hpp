@@ -85,6 +85,8 @@ class SimRobot {
   void AddTimelinessFailures(std::uint64_t count);
   // The next `count` primitive-state replies carry an empty entry, as a glitching robot does.
   void CorruptPrimitiveStates(int count);
+  // Primitive states report reachedTarget as `text` from now on (std::nullopt: as it is).
+  void ReportReachedTargetAs(std::optional<std::string> text);
   void EmitEvent(const zenoh_msgs::qel_msg::EventLog& event);
   void SetPlans(const std::vector<std::string>& plans);
   // What the robot's digital input ports and its 3-position enabling device read.
@@ -361,6 +363,7 @@ class SimRobot {
 
   std::uint64_t timeliness_failures_ = 0;
   std::uint64_t ignored_commands_ = 0;
+  std::optional<std::string> reached_target_text_;
   std::uint64_t refused_requests_ = 0;
   std::optional<Clock::time_point> last_rt_command_;
   std::optional<Clock::time_point> last_heartbeat_;

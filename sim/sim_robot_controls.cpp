@@ -102,6 +102,11 @@ void SimRobot::CorruptPrimitiveStates(int count) {
   corrupt_primitive_states_ = count;
 }
 
+void SimRobot::ReportReachedTargetAs(std::optional<std::string> text) {
+  std::lock_guard lock(mutex_);
+  reached_target_text_ = std::move(text);
+}
+
 void SimRobot::EmitEvent(const EventLog& event) {
   std::lock_guard lock(mutex_);
   events_.push_back(event);

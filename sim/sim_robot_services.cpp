@@ -182,7 +182,7 @@ std::vector<std::string> SimRobot::PrimitiveStateTexts() {
     period << run.time_period;
     texts.push_back("jointGroup = " + std::to_string(g));
     texts.push_back("primitiveName = " + run.name);
-    texts.push_back(std::string("reachedTarget = ") + (run.reached ? "1" : "0"));
+    texts.push_back("reachedTarget = " + reached_target_text_.value_or(run.reached ? "1" : "0"));
     texts.push_back("timePeriod = " + period.str());
   }
   if (corrupt_primitive_states_ > 0) {

@@ -138,7 +138,12 @@ void Maintenance::CalibrateJointTorqueSensors(JointGroup group,
     std::this_thread::sleep_for(kPoll);
     RequireProgress(robot);
     const auto states = robot.primitive_states();
-    if (std::get<int>(states.at(group).names_and_values.at(kReachedTarget)) != 0) break;
+    const auto* reached = std::get_if<int>(&states.at(group).names_and_values.at(kReachedTarget));
+    if (reached == nullptr) {
+      throw std::runtime_error(kPrefix + "Primitive state [" + kReachedTarget +
+                               "] does not hold an integer");
+    }
+    if (*reached != 0) break;
   }
 
   robot.ExecutePrimitive({{group, Primitive(kCalibrationPrimitive, {{"waitTime", kWaitTime}})}},

@@ -228,6 +228,14 @@ INSTANTIATE_TEST_SUITE_P(
                      "released"}),
     [](const auto& info) { return std::string(info.param.name); });
 
+TEST_F(MaintenanceTest, AReachedTargetStateThatIsNoIntegerEndsTheWaitWithOurMessage) {
+  Start();
+  sim().ReportReachedTargetAs("yes");
+  EXPECT_EQ(Calibrate(JointGroup::ARM_1),
+            Runtime(Message("Primitive state [reachedTarget] does not hold an integer")));
+  EXPECT_EQ(sim().torque_calibrations_saved(), 0u);
+}
+
 TEST_F(MaintenanceTest, ALostLinkEndsTheWait) {
   Start();
   sim().StallMotion(true);
