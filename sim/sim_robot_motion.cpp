@@ -159,8 +159,8 @@ bool SimRobot::OnCommands(const vyr_msg::MotionCommands& commands, Clock::time_p
     ++ignored_commands_;
     return false;
   }
-  // A command holding a value that is not a number moves nothing: it is ignored whole, counted
-  // once per message.
+  // A group's command holding a value that is not a number moves nothing: it is ignored, and the
+  // message counted once.
   bool counted = false;
   const auto ignore = [&] {
     if (!counted) ++ignored_commands_;
