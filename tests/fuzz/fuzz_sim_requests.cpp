@@ -2,11 +2,14 @@
 // simulation steps (see sim_input.hpp) reaches a simulated robot as RobotHost hands them over: a
 // request that does not decode is dropped, one beyond the input limits is refused unserved,
 // the others are handled; then the streams and events are taken as the host publishes them.
-// Every input gets a fresh robot.
+// Whatever the peer sent, the joint states, desired values and Cartesian states the streams carry
+// stay finite. Every input gets a fresh robot.
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <map>
 #include <span>
 #include <string>
@@ -35,6 +38,33 @@ const korvo::sim::RobotModel& Model(std::uint8_t config) {
     it = models.emplace(key, korvo::sim::MakeRobotModel(product, ext_axes)).first;
   }
   return it->second;
+}
+
+template <typename Values>
+void CheckFinite(const Values& values) {
+  for (const auto v : values) {
+    if (!std::isfinite(v)) std::abort();
+  }
+}
+
+void CheckStreams(const SimRobot& robot) {
+  const auto basic = robot.BasicStreamData();
+  for (const auto* v : {&basic.q, &basic.dq, &basic.tau, &basic.tau_ext}) CheckFinite(*v);
+  for (const auto& c : basic.cartesian_data) {
+    CheckFinite(c.flange_pose);
+    CheckFinite(c.tcp_pose);
+    CheckFinite(c.tcp_twist);
+    CheckFinite(c.tcp_wrench_local);
+  }
+  const auto extra = robot.ExtraStreamData();
+  for (const auto* v : {&extra.q_d, &extra.dq_d, &extra.tau_d}) CheckFinite(*v);
+  for (const auto& c : extra.cartesian_data) {
+    CheckFinite(c.tcp_pose_d);
+    CheckFinite(c.tcp_twist_d);
+    CheckFinite(c.tcp_wrench_d);
+  }
+  korvo::zenoh_mdw::Encode(basic);
+  korvo::zenoh_mdw::Encode(extra);
 }
 
 template <typename Message>
@@ -113,8 +143,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   // What the host publishes every millisecond.
   korvo::zenoh_mdw::Encode(robot.RealtimeStates());
-  korvo::zenoh_mdw::Encode(robot.BasicStreamData());
-  korvo::zenoh_mdw::Encode(robot.ExtraStreamData());
+  CheckStreams(robot);
   for (const auto& event : robot.TakeEvents()) korvo::zenoh_mdw::Encode(event);
   return 0;
 }
