@@ -125,8 +125,11 @@ UrdfJoint ReadJoint(const tinyxml2::XMLElement* e) {
   if (const auto* axis = e->FirstChildElement("axis")) {
     const Eigen::Vector3d a = Vector(axis, "xyz", what + " axis");
     if (axis->Attribute("xyz") && joint.type != UrdfJointType::kFixed) {
-      if (!(a.norm() > 1e-12)) Fail("Zero axis of " + what);
-      joint.axis = a.normalized();
+      // stableNorm: the plain norm of an axis such as "1 1e308 0" overflows, and dividing by it
+      // would leave a zero axis.
+      const double norm = a.stableNorm();
+      if (!(norm > 1e-12)) Fail("Zero axis of " + what);
+      joint.axis = a / norm;
     }
   }
   if (const auto* limit = e->FirstChildElement("limit")) {

@@ -118,6 +118,16 @@ TEST(UrdfRefusalTest, ALoopAwayFromTheRootIsNotConnected) {
   }
 }
 
+TEST(UrdfReaderTest, AnAxisWhoseNormOverflowsIsStillMadeUnitLength) {
+  // |(1, 1e308, 0)| overflows a plain norm; dividing by it would leave a zero axis.
+  const auto description =
+      ReadUrdf(Robot("<link name=\"a\"/><link name=\"b\"/>" +
+                     Joint("j", "prismatic", "a", "b", "<axis xyz=\"1 1e308 0\"/>")));
+  EXPECT_TRUE(description.joints.at(0).axis.isApprox(Eigen::Vector3d::UnitY(), 1e-12))
+      << description.joints.at(0).axis.transpose();
+  EXPECT_EQ(BuildRigidBodyModel(description).model.nq, 1);
+}
+
 // A root with two branches written out of order: the walk is depth-first from the root, children
 // in the order their joints are written, whatever the order of the links.
 const std::string kTree = Robot(

@@ -1,7 +1,8 @@
 // The URDF reader and the rigid-body model built from what it reads, as Model and the simulator
 // do with a URDF downloaded from the robot. Any text gives a description or UrdfError; a
-// description the reader accepts is one tree below its first link, so the builder reaches
-// every link and refuses nothing.
+// description the reader accepts is one tree below its first link with unit joint axes, so the
+// builder reaches every link and refuses nothing.
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -20,6 +21,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   if (description.links.empty() || description.joints.size() + 1 != description.links.size()) {
     std::abort();
+  }
+  for (const auto& joint : description.joints) {
+    if (!(std::abs(joint.axis.norm() - 1.0) < 1e-9)) std::abort();
   }
   try {
     const RigidBodyModel model = BuildRigidBodyModel(description);
