@@ -29,9 +29,9 @@ Eigen::VectorXd Map(const std::vector<double>& v) {
 RobotPhysics::RobotPhysics(const RobotModel& model)
     : dynamics_(model.urdf(), Column(model, [](const JointSpec& j) { return j.q_min; }),
                 Column(model, [](const JointSpec& j) { return j.q_max; })) {
-  const Eigen::VectorXd tau_max = Column(model, [](const JointSpec& j) { return j.tau_max; });
-  dynamics_.SetArmature(0.002 * tau_max);
-  dynamics_.SetFriction({0.002 * tau_max, 0.001 * tau_max});
+  tau_max_ = Column(model, [](const JointSpec& j) { return j.tau_max; });
+  dynamics_.SetArmature(0.002 * tau_max_);
+  dynamics_.SetFriction({0.002 * tau_max_, 0.001 * tau_max_});
   soft_limits_.q_min = Column(model, [](const JointSpec& j) { return j.q_min; });
   soft_limits_.q_max = Column(model, [](const JointSpec& j) { return j.q_max; });
   nominal_ = {NominalStiffness(model),
@@ -159,6 +159,10 @@ std::vector<double> RobotPhysics::Step(const JointReference& reference, std::vec
       for (const auto j : settings.arm_joints) tau[j] = task[j] + compensation[j];
     }
   }
+  // A drive gives at most its rated torque, whatever its controller asks: gains or commands far
+  // beyond what a client sends (finite, yet enough to throw an explicit step out of bounds) move
+  // the joints no harder than the drives can.
+  tau = tau.cwiseMax(-tau_max_).cwiseMin(tau_max_);
   dynamics_.Step(state, tau, dt, wrenches);
   q.assign(state.q.data(), state.q.data() + state.q.size());
   dq.assign(state.dq.data(), state.dq.data() + state.dq.size());
