@@ -16,7 +16,14 @@ BUILD_TYPE ?= Release
 APT_PACKAGES := cmake ninja-build g++ pkg-config libeigen3-dev libboost-dev libspdlog-dev \
   libfmt-dev libtinyxml2-dev libyaml-cpp-dev zlib1g-dev libgtest-dev libgmock-dev libbenchmark-dev
 
-.PHONY: setup build test test-cpp test-python demo bench soak format clean
+# libFuzzer targets (tests/fuzz): clang, in a build of their own that shares the main build's
+# cargo output so that zenoh is built once.
+FUZZ_BUILD := build-fuzz
+FUZZ_SECONDS ?= 60
+FUZZ_CARGO_DIR ?= $(CURDIR)/$(BUILD)/cargo
+CLANG_PACKAGES := clang libclang-rt-14-dev
+
+.PHONY: setup build test test-cpp test-python demo bench soak format clean fuzz fuzz-build fuzz-corpus
 
 $(STAMPS)/apt: Makefile
 	@mkdir -p $(STAMPS)
@@ -39,6 +46,15 @@ $(STAMPS)/venv: requirements.txt requirements-headers.txt | $(STAMPS)/apt
 	@touch $@
 
 setup: $(STAMPS)/venv
+
+$(STAMPS)/clang: Makefile | $(STAMPS)/apt
+	@if ! dpkg -s $(CLANG_PACKAGES) >/dev/null 2>&1; then \
+	  SUDO=; [ "$$(id -u)" = 0 ] || SUDO=sudo; \
+	  echo "Installing Debian packages: $(CLANG_PACKAGES)"; \
+	  $$SUDO apt-get update -qq && \
+	  DEBIAN_FRONTEND=noninteractive $$SUDO apt-get install -y -qq --no-install-recommends $(CLANG_PACKAGES); \
+	fi
+	@touch $@
 
 $(BUILD)/build.ninja: | $(STAMPS)/venv
 	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) \
@@ -72,6 +88,25 @@ soak: build
 
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.hpp' '*.h')
+
+$(FUZZ_BUILD)/build.ninja: | $(STAMPS)/venv $(STAMPS)/clang
+	cmake -S . -B $(FUZZ_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Fuzz \
+	  -DCMAKE_C_COMPILER=/usr/bin/clang -DCMAKE_CXX_COMPILER=/usr/bin/clang++ \
+	  "-DCMAKE_C_FLAGS_FUZZ=-O1 -gline-tables-only" "-DCMAKE_CXX_FLAGS_FUZZ=-O1 -gline-tables-only" \
+	  -DKORVO_FUZZ=ON -DKORVO_BUILD_TESTS=OFF -DKORVO_BUILD_PYTHON=OFF -DKORVO_BUILD_BENCH=OFF \
+	  -DKORVO_CARGO_TARGET_DIR=$(FUZZ_CARGO_DIR) -DPython_EXECUTABLE=$(CURDIR)/$(VPY)
+
+fuzz-build: $(FUZZ_BUILD)/build.ninja
+	cmake --build $(FUZZ_BUILD) -j2
+
+# Each target for FUZZ_SECONDS on a scratch copy of its corpus; reproducers of findings go to
+# tests/fuzz/regressions/<target>/.
+fuzz: fuzz-build
+	tests/fuzz/run_fuzz.sh $(FUZZ_BUILD) $(FUZZ_SECONDS)
+
+# Rewrites the committed seed corpus from our own encoders.
+fuzz-corpus: fuzz-build
+	$(FUZZ_BUILD)/tests/fuzz/fuzz_make_corpus tests/fuzz/corpus
 
 clean:
 	rm -rf $(BUILD)

@@ -159,7 +159,9 @@ std::vector<double> RobotPhysics::Step(const JointReference& reference, std::vec
       for (const auto j : settings.arm_joints) tau[j] = task[j] + compensation[j];
     }
   }
-  // The drives give no more than their torque limits, whatever the controller or a command asks.
+  // A drive gives at most its rated torque, whatever its controller asks: gains or commands far
+  // beyond what a client sends (finite, yet enough to throw an explicit step out of bounds) move
+  // the joints no harder than the drives can.
   tau = tau.cwiseMax(-tau_max_).cwiseMin(tau_max_);
   dynamics_.Step(state, tau, dt, wrenches);
   q.assign(state.q.data(), state.q.data() + state.q.size());

@@ -68,7 +68,7 @@ class RobotPhysics {
   const std::vector<Vector6d>& tcp_twists() const { return tcp_twists_; }
 
   // Advances `q` and `dq` by `dt` under the mode's controller and returns the joint torques the
-  // drives applied. With the brakes engaged the joints do not move.
+  // drives applied, each within its rated torque. With the brakes engaged the joints do not move.
   std::vector<double> Step(const JointReference& reference, std::vector<double>& q,
                            std::vector<double>& dq, double dt);
 
@@ -80,7 +80,7 @@ class RobotPhysics {
                            const CartesianSettings& settings, double dt);
 
   Dynamics dynamics_;
-  Eigen::VectorXd tau_max_;  // the drives' torque limits
+  Eigen::VectorXd tau_max_;  // the drives' rated torques, full DoF
   SoftLimits soft_limits_;
   JointImpedance nominal_;    // stiff position tracking of the position modes
   JointImpedance impedance_;  // what the impedance settings ask

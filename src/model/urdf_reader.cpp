@@ -125,8 +125,11 @@ UrdfJoint ReadJoint(const tinyxml2::XMLElement* e) {
   if (const auto* axis = e->FirstChildElement("axis")) {
     const Eigen::Vector3d a = Vector(axis, "xyz", what + " axis");
     if (axis->Attribute("xyz") && joint.type != UrdfJointType::kFixed) {
-      if (!(a.norm() > 1e-12)) Fail("Zero axis of " + what);
-      joint.axis = a.normalized();
+      // stableNorm: the plain norm of an axis such as "1 1e308 0" overflows, and dividing by it
+      // would leave a zero axis.
+      const double norm = a.stableNorm();
+      if (!(norm > 1e-12)) Fail("Zero axis of " + what);
+      joint.axis = a / norm;
     }
   }
   if (const auto* limit = e->FirstChildElement("limit")) {
@@ -181,10 +184,26 @@ UrdfDescription ReadUrdf(std::string_view text) {
     has_parent[child->second] = true;
     description.joints.push_back(std::move(joint));
   }
-  // Every link but the root has exactly one parent; with no loop back to the root, that makes
-  // one tree, which the model builder walks from the root and checks it reaches every link.
+  // Every link but the root has at most one parent, so the links reached from the root form one
+  // tree; a link without a parent, or on a loop of links that are each other's parents, is not
+  // reached. Walked with a stack of our own: the chain can be as long as the text allows.
+  std::vector<std::vector<std::size_t>> children(description.links.size());
+  for (const auto& joint : description.joints) {
+    children[link_index.at(joint.parent)].push_back(link_index.at(joint.child));
+  }
+  std::vector<bool> reached(description.links.size(), false);
+  std::vector<std::size_t> stack = {0};
+  reached[0] = true;
+  while (!stack.empty()) {
+    const std::size_t link = stack.back();
+    stack.pop_back();
+    for (const std::size_t child : children[link]) {
+      reached[child] = true;
+      stack.push_back(child);
+    }
+  }
   for (std::size_t i = 1; i < description.links.size(); ++i) {
-    if (!has_parent[i]) Fail("Link [" + description.links[i].name + "] is not connected");
+    if (!reached[i]) Fail("Link [" + description.links[i].name + "] is not connected");
   }
   return description;
 }

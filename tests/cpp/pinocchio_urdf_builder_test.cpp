@@ -109,8 +109,23 @@ TEST(UrdfRefusalTest, ALoopAwayFromTheRootIsNotConnected) {
   // Every link has one parent, yet b and c only reach each other.
   const auto urdf = Robot("<link name=\"a\"/><link name=\"b\"/><link name=\"c\"/>" +
                           Joint("j", "fixed", "b", "c") + Joint("k", "fixed", "c", "b"));
-  const auto description = ReadUrdf(urdf);
-  EXPECT_THROW(BuildRigidBodyModel(description), UrdfError);
+  // The reader refuses it itself, as its description promises; the builder never sees it.
+  try {
+    ReadUrdf(urdf);
+    FAIL() << "accepted";
+  } catch (const UrdfError& e) {
+    EXPECT_STREQ(e.what(), "Link [b] is not connected");
+  }
+}
+
+TEST(UrdfReaderTest, AnAxisWhoseNormOverflowsIsStillMadeUnitLength) {
+  // |(1, 1e308, 0)| overflows a plain norm; dividing by it would leave a zero axis.
+  const auto description =
+      ReadUrdf(Robot("<link name=\"a\"/><link name=\"b\"/>" +
+                     Joint("j", "prismatic", "a", "b", "<axis xyz=\"1 1e308 0\"/>")));
+  EXPECT_TRUE(description.joints.at(0).axis.isApprox(Eigen::Vector3d::UnitY(), 1e-12))
+      << description.joints.at(0).axis.transpose();
+  EXPECT_EQ(BuildRigidBodyModel(description).model.nq, 1);
 }
 
 // A root with two branches written out of order: the walk is depth-first from the root, children
