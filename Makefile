@@ -23,7 +23,7 @@ FUZZ_SECONDS ?= 60
 FUZZ_CARGO_DIR ?= $(CURDIR)/$(BUILD)/cargo
 CLANG_PACKAGES := clang libclang-rt-14-dev
 
-.PHONY: setup build test test-cpp test-python demo bench soak format clean fuzz fuzz-build fuzz-corpus
+.PHONY: setup build test test-cpp test-python demo bench soak sanitize format clean fuzz fuzz-build fuzz-corpus
 
 $(STAMPS)/apt: Makefile
 	@mkdir -p $(STAMPS)
@@ -86,6 +86,24 @@ SOAK_SECONDS ?= 600
 soak: build
 	$(BUILD)/bench/soak_bench $(SOAK_SECONDS)
 
+# A sanitizer build of the C++ tests and korvo-sim in a folder of its own. It links the
+# zenoh bridge that `make build` left in $(BUILD)/cargo instead of building it again. The Rust
+# code is not instrumented: tests/sanitizers holds the suppressions for its frames, none of ours.
+SAN_DIR := $(CURDIR)/tests/sanitizers
+SAN_CMAKE := cmake -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DCMAKE_C_FLAGS_RELWITHDEBINFO="-O1 -g1 -DNDEBUG" -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O1 -g1 -DNDEBUG" \
+  -DKORVO_BUILD_PYTHON=OFF -DKORVO_BUILD_BENCH=OFF -DPython_EXECUTABLE=$(CURDIR)/$(VPY) \
+  -DKORVO_CARGO_TARGET_DIR=$(CURDIR)/$(BUILD)/cargo
+# Exported for the build as well: gtest_discover_tests runs the test programs to list them.
+ASAN_ENV := ASAN_OPTIONS=detect_stack_use_after_return=1:strict_init_order=1:check_initialization_order=1 \
+  LSAN_OPTIONS=suppressions=$(SAN_DIR)/lsan.supp:print_suppressions=0 \
+  UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
+
+sanitize: build
+	$(SAN_CMAKE) -S . -B build-sanitize -DKORVO_SANITIZE=address
+	$(ASAN_ENV) cmake --build build-sanitize -j2
+	$(ASAN_ENV) ctest --test-dir build-sanitize --output-on-failure -j2
+
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.hpp' '*.h')
 
@@ -109,4 +127,4 @@ fuzz-corpus: fuzz-build
 	$(FUZZ_BUILD)/tests/fuzz/fuzz_make_corpus tests/fuzz/corpus
 
 clean:
-	rm -rf $(BUILD)
+	rm -rf $(BUILD) build-sanitize

@@ -20,6 +20,7 @@
 #include <limits>
 #include <map>
 #include <memory>
+#include <optional>
 #include <pinocchio/algorithm/crba.hpp>
 #include <pinocchio/algorithm/frames.hpp>
 #include <pinocchio/algorithm/jacobian.hpp>
@@ -55,7 +56,8 @@ struct Subject {
 
   pinocchio::Model raw;
   pinocchio::Model raw_no_gravity;  // for the Coriolis torques, as Model computes them
-  pinocchio::Data data;
+  // Built in place, never moved: Eigen's LLT members inside leave `info` uninitialized.
+  std::optional<pinocchio::Data> data;
   pinocchio::FrameIndex frame = 0;
   Eigen::VectorXd raw_q, raw_v, zero;
   Eigen::MatrixXd jacobian, rate;
@@ -83,7 +85,7 @@ std::unique_ptr<Subject> MakeSubject(korvo::sim::RobotHost& host, const std::str
   s->raw.gravity.linear(Eigen::Vector3d(0.0, 0.0, -9.81));
   s->raw_no_gravity = s->raw;
   s->raw_no_gravity.gravity.setZero();
-  s->data = pinocchio::Data(s->raw);
+  s->data.emplace(s->raw);
   for (std::size_t i = 0; i < built.link_names.size(); ++i) {
     const std::string& name = built.link_names[i];
     if (name.size() >= sizeof kFlangeSuffix - 1 &&
@@ -109,7 +111,7 @@ std::unique_ptr<Subject> MakeSubject(korvo::sim::RobotHost& host, const std::str
   s->rate = Eigen::MatrixXd::Zero(6, s->raw.nv);
 
   s->model->Update(s->q, s->dq);
-  pinocchio::forwardKinematics(s->raw, s->data, s->raw_q, s->raw_v);
+  pinocchio::forwardKinematics(s->raw, *s->data, s->raw_q, s->raw_v);
   return s;
 }
 
@@ -117,7 +119,7 @@ std::unique_ptr<Subject> MakeSubject(korvo::sim::RobotHost& host, const std::str
 void CrossCheck(Subject& s) {
   using pinocchio::LOCAL_WORLD_ALIGNED;
   auto& m = s.raw;
-  auto& d = s.data;
+  auto& d = *s.data;
   double worst = 0.0;
   const auto diff = [&worst](const Eigen::MatrixXd& a, const Eigen::MatrixXd& b) {
     if (a.rows() != b.rows() || a.cols() != b.cols()) {
@@ -170,8 +172,8 @@ void Register(Subject* s) {
   });
   add("UpdateJ", "raw", [s](benchmark::State& state) {
     for (auto _ : state) {
-      pinocchio::forwardKinematics(s->raw, s->data, s->raw_q, s->raw_v);
-      pinocchio::computeFrameJacobian(s->raw, s->data, s->raw_q, s->frame, LOCAL_WORLD_ALIGNED,
+      pinocchio::forwardKinematics(s->raw, *s->data, s->raw_q, s->raw_v);
+      pinocchio::computeFrameJacobian(s->raw, *s->data, s->raw_q, s->frame, LOCAL_WORLD_ALIGNED,
                                       s->jacobian);
       DoNotOptimize(s->jacobian.data());
     }
@@ -185,8 +187,8 @@ void Register(Subject* s) {
   });
   add("dJ", "raw", [s](benchmark::State& state) {
     for (auto _ : state) {
-      pinocchio::computeJointJacobiansTimeVariation(s->raw, s->data, s->raw_q, s->raw_v);
-      pinocchio::getFrameJacobianTimeVariation(s->raw, s->data, s->frame, LOCAL_WORLD_ALIGNED,
+      pinocchio::computeJointJacobiansTimeVariation(s->raw, *s->data, s->raw_q, s->raw_v);
+      pinocchio::getFrameJacobianTimeVariation(s->raw, *s->data, s->frame, LOCAL_WORLD_ALIGNED,
                                                s->rate);
       DoNotOptimize(s->rate.data());
     }
@@ -200,7 +202,7 @@ void Register(Subject* s) {
   });
   add("M", "raw", [s](benchmark::State& state) {
     for (auto _ : state) {
-      auto& d = s->data;
+      auto& d = *s->data;
       pinocchio::crba(s->raw, d, s->raw_q, pinocchio::Convention::WORLD);
       d.M.triangularView<Eigen::StrictlyLower>() =
           d.M.transpose().triangularView<Eigen::StrictlyLower>();
@@ -216,7 +218,7 @@ void Register(Subject* s) {
   });
   add("C", "raw", [s](benchmark::State& state) {
     for (auto _ : state) {
-      const auto& coriolis = pinocchio::computeCoriolisMatrix(s->raw, s->data, s->raw_q, s->raw_v);
+      const auto& coriolis = pinocchio::computeCoriolisMatrix(s->raw, *s->data, s->raw_q, s->raw_v);
       DoNotOptimize(coriolis.data());
     }
   });
@@ -229,7 +231,7 @@ void Register(Subject* s) {
   });
   add("g", "raw", [s](benchmark::State& state) {
     for (auto _ : state) {
-      const auto& gravity = pinocchio::computeGeneralizedGravity(s->raw, s->data, s->raw_q);
+      const auto& gravity = pinocchio::computeGeneralizedGravity(s->raw, *s->data, s->raw_q);
       DoNotOptimize(gravity.data());
     }
   });
@@ -243,7 +245,7 @@ void Register(Subject* s) {
   add("c", "raw", [s](benchmark::State& state) {
     for (auto _ : state) {
       const auto& torques =
-          pinocchio::rnea(s->raw_no_gravity, s->data, s->raw_q, s->raw_v, s->zero);
+          pinocchio::rnea(s->raw_no_gravity, *s->data, s->raw_q, s->raw_v, s->zero);
       DoNotOptimize(torques.data());
     }
   });
@@ -258,10 +260,10 @@ void Register(Subject* s) {
     }
   });
   add("T", "raw", [s](benchmark::State& state) {
-    pinocchio::forwardKinematics(s->raw, s->data, s->raw_q, s->raw_v);
+    pinocchio::forwardKinematics(s->raw, *s->data, s->raw_q, s->raw_v);
     const auto& f = s->raw.frames[s->frame];
     for (auto _ : state) {
-      pinocchio::SE3 pose = s->data.oMi[f.parentJoint] * f.placement;
+      pinocchio::SE3 pose = s->data->oMi[f.parentJoint] * f.placement;
       DoNotOptimize(pose);
     }
   });

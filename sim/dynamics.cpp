@@ -8,6 +8,7 @@
 #include <Eigen/Eigenvalues>
 #include <algorithm>
 #include <cmath>
+#include <memory>
 #include <pinocchio/algorithm/aba.hpp>
 #include <pinocchio/algorithm/crba.hpp>
 #include <pinocchio/algorithm/energy.hpp>
@@ -41,7 +42,7 @@ class Dynamics::Impl {
     rigid = vyr_impl::BuildRigidBodyModel(description, bodies);
     rigid.model.gravity.linear(gravity);
     if (armature.size() == rigid.model.nv) rigid.model.armature = armature;
-    data = pinocchio::Data(rigid.model);
+    data = std::make_unique<pinocchio::Data>(rigid.model);
     frames.clear();
     for (std::size_t i = 0; i < rigid.link_names.size(); ++i) {
       frames.emplace(rigid.link_names[i], rigid.link_frames[i]);
@@ -55,23 +56,26 @@ class Dynamics::Impl {
   }
 
   const Eigen::MatrixXd& MassMatrix(const Eigen::VectorXd& q) {
-    pinocchio::crba(rigid.model, data, q, pinocchio::Convention::WORLD);
+    pinocchio::crba(rigid.model, *data, q, pinocchio::Convention::WORLD);
     // crba fills the upper triangle only.
-    data.M.triangularView<Eigen::StrictlyLower>() =
-        data.M.transpose().triangularView<Eigen::StrictlyLower>();
-    return data.M;
+    data->M.triangularView<Eigen::StrictlyLower>() =
+        data->M.transpose().triangularView<Eigen::StrictlyLower>();
+    return data->M;
   }
 
   Eigen::MatrixXd Jacobian(pinocchio::FrameIndex frame, const Eigen::VectorXd& q) {
     Eigen::MatrixXd j = Eigen::MatrixXd::Zero(6, rigid.model.nv);
-    pinocchio::computeFrameJacobian(rigid.model, data, q, frame, pinocchio::LOCAL_WORLD_ALIGNED, j);
+    pinocchio::computeFrameJacobian(rigid.model, *data, q, frame, pinocchio::LOCAL_WORLD_ALIGNED,
+                                    j);
     return j;
   }
 
   vyr_impl::UrdfDescription description;
   std::map<std::string, Payload> payloads;  // by flange link
   vyr_impl::RigidBodyModel rigid;
-  pinocchio::Data data;
+  // Built in place and never copied or moved: Eigen's LLT members inside leave their `info`
+  // uninitialized until a decomposition runs, and a copy would read it.
+  std::unique_ptr<pinocchio::Data> data;
   std::map<std::string, pinocchio::FrameIndex> frames;
   Eigen::Vector3d gravity;
   Eigen::VectorXd q_min, q_max;
@@ -146,7 +150,7 @@ void Dynamics::SetArmature(const Eigen::VectorXd& armature) {
 }
 
 Eigen::VectorXd Dynamics::Gravity(const Eigen::VectorXd& q) const {
-  return pinocchio::computeGeneralizedGravity(impl_->rigid.model, impl_->data, q);
+  return pinocchio::computeGeneralizedGravity(impl_->rigid.model, *impl_->data, q);
 }
 
 Eigen::MatrixXd Dynamics::MassMatrix(const Eigen::VectorXd& q) const {
@@ -154,7 +158,7 @@ Eigen::MatrixXd Dynamics::MassMatrix(const Eigen::VectorXd& q) const {
 }
 
 Eigen::VectorXd Dynamics::Bias(const Eigen::VectorXd& q, const Eigen::VectorXd& dq) const {
-  return pinocchio::rnea(impl_->rigid.model, impl_->data, q, dq,
+  return pinocchio::rnea(impl_->rigid.model, *impl_->data, q, dq,
                          Eigen::VectorXd::Zero(impl_->rigid.model.nv));
 }
 
@@ -165,9 +169,9 @@ Eigen::VectorXd Dynamics::FrictionTorque(const Eigen::VectorXd& dq) const {
 
 Eigen::Isometry3d Dynamics::Pose(const std::string& link, const Eigen::VectorXd& q) const {
   const auto frame = impl_->Frame(link);
-  pinocchio::forwardKinematics(impl_->rigid.model, impl_->data, q);
+  pinocchio::forwardKinematics(impl_->rigid.model, *impl_->data, q);
   const auto& f = impl_->rigid.model.frames[frame];
-  const pinocchio::SE3 pose = impl_->data.oMi[f.parentJoint] * f.placement;
+  const pinocchio::SE3 pose = impl_->data->oMi[f.parentJoint] * f.placement;
   Eigen::Isometry3d t = Eigen::Isometry3d::Identity();
   t.linear() = pose.rotation();
   t.translation() = pose.translation();
@@ -180,7 +184,7 @@ Eigen::MatrixXd Dynamics::Jacobian(const std::string& link, const Eigen::VectorX
 
 double Dynamics::Energy(const Eigen::VectorXd& q, const Eigen::VectorXd& dq) const {
   return 0.5 * dq.dot(impl_->MassMatrix(q) * dq) +
-         pinocchio::computePotentialEnergy(impl_->rigid.model, impl_->data, q);
+         pinocchio::computePotentialEnergy(impl_->rigid.model, *impl_->data, q);
 }
 
 Eigen::VectorXd Dynamics::Step(JointState& state, const Eigen::VectorXd& tau, double dt,
@@ -247,7 +251,7 @@ Eigen::VectorXd Dynamics::Step(JointState& state, const Eigen::VectorXd& tau, do
   // keeps its energy at 1 kHz, where a first-order step gains or loses several per cent.
   const Eigen::VectorXd force = drive + held;
   const auto acceleration = [&](const Eigen::VectorXd& q, const Eigen::VectorXd& dq) {
-    return Eigen::VectorXd(pinocchio::aba(model, s.data, q, dq, force));
+    return Eigen::VectorXd(pinocchio::aba(model, *s.data, q, dq, force));
   };
   const Eigen::VectorXd a1 = acceleration(q0, v0);
   const Eigen::VectorXd v1 = v0 + 0.5 * dt * a1;

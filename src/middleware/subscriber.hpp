@@ -3,6 +3,7 @@
 
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <utility>
@@ -24,11 +25,17 @@ class Subscriber {
              Message& message, const std::string& topic)
       : topic_(topic) {
     const zenoh::KeyExpr key_expr(topic_);
+    // zenoh delivers the samples of different links concurrently: a second peer publishing on
+    // the key must not make two calls write `message` at once. Samples decode in parallel and
+    // take turns to land.
+    auto turn = std::make_shared<std::mutex>();
     subscriber_.emplace(session->declare_subscriber(
         key_expr,
-        [notify = std::move(notify), &message](const zenoh::Sample& sample) {
+        [notify = std::move(notify), &message, turn](const zenoh::Sample& sample) {
           try {
-            message = Decode<Message>(sample.get_payload());
+            Message decoded = Decode<Message>(sample.get_payload());
+            std::lock_guard lock(*turn);
+            message = std::move(decoded);
             notify();
           } catch (...) {
             // A malformed sample is dropped.

@@ -7,6 +7,7 @@
 
 #include <cmath>
 #include <map>
+#include <memory>
 #include <optional>
 #include <pinocchio/algorithm/crba.hpp>
 #include <pinocchio/algorithm/frames.hpp>
@@ -80,7 +81,9 @@ class Model::Impl {
   struct Built {
     vyr_impl::RigidBodyModel rigid;
     pinocchio::Model no_gravity;  // the same tree without gravity, for the Coriolis torques
-    pinocchio::Data data;
+    // Built in place and moved only as a pointer: Eigen's LLT members inside leave their `info`
+    // uninitialized until a decomposition runs, and a copy or move of the Data would read it.
+    std::unique_ptr<pinocchio::Data> data;
     std::map<std::string, pinocchio::FrameIndex> frames;
     Eigen::VectorXd q, v;
   };
@@ -165,13 +168,13 @@ class Model::Impl {
     built.rigid.model.gravity.linear(gravity);
     built.no_gravity = built.rigid.model;
     built.no_gravity.gravity.setZero();
-    built.data = pinocchio::Data(built.rigid.model);
+    built.data = std::make_unique<pinocchio::Data>(built.rigid.model);
     for (std::size_t i = 0; i < built.rigid.link_names.size(); ++i) {
       built.frames.emplace(built.rigid.link_names[i], built.rigid.link_frames[i]);
     }
     built.q = Eigen::VectorXd::Zero(built.rigid.model.nq);
     built.v = Eigen::VectorXd::Zero(built.rigid.model.nv);
-    pinocchio::forwardKinematics(built.rigid.model, built.data, built.q, built.v);
+    pinocchio::forwardKinematics(built.rigid.model, *built.data, built.q, built.v);
     state = std::move(built);
     last_frame.reset();
     spdlog::debug("[korvo::vyr::Model] Reload complete");
@@ -226,14 +229,14 @@ void Model::Update(const std::vector<double>& full_q, const std::vector<double>&
   check(full_dq, "full_dq");
   s.q = Eigen::Map<const Eigen::VectorXd>(full_q.data(), pimpl_->n());
   s.v = Eigen::Map<const Eigen::VectorXd>(full_dq.data(), pimpl_->n());
-  pinocchio::forwardKinematics(pimpl_->model(), s.data, s.q, s.v);
+  pinocchio::forwardKinematics(pimpl_->model(), *s.data, s.q, s.v);
 }
 
 Eigen::MatrixXd Model::J(const std::string& link_name) {
   auto& s = pimpl_->state;
   const auto frame = pimpl_->Frame("J", link_name);
   Eigen::MatrixXd jacobian = Eigen::MatrixXd::Zero(6, pimpl_->n());
-  pinocchio::computeFrameJacobian(pimpl_->model(), s.data, s.q, frame,
+  pinocchio::computeFrameJacobian(pimpl_->model(), *s.data, s.q, frame,
                                   pinocchio::LOCAL_WORLD_ALIGNED, jacobian);
   return jacobian;
 }
@@ -241,37 +244,37 @@ Eigen::MatrixXd Model::J(const std::string& link_name) {
 Eigen::MatrixXd Model::dJ(const std::string& link_name) {
   auto& s = pimpl_->state;
   const auto frame = pimpl_->Frame("dJ", link_name);
-  pinocchio::computeJointJacobiansTimeVariation(pimpl_->model(), s.data, s.q, s.v);
+  pinocchio::computeJointJacobiansTimeVariation(pimpl_->model(), *s.data, s.q, s.v);
   Eigen::MatrixXd rate = Eigen::MatrixXd::Zero(6, pimpl_->n());
-  pinocchio::getFrameJacobianTimeVariation(pimpl_->model(), s.data, frame,
+  pinocchio::getFrameJacobianTimeVariation(pimpl_->model(), *s.data, frame,
                                            pinocchio::LOCAL_WORLD_ALIGNED, rate);
   return rate;
 }
 
 Eigen::MatrixXd Model::M() {
   auto& s = pimpl_->state;
-  pinocchio::crba(pimpl_->model(), s.data, s.q, pinocchio::Convention::WORLD);
+  pinocchio::crba(pimpl_->model(), *s.data, s.q, pinocchio::Convention::WORLD);
   // crba fills the upper triangle only.
-  s.data.M.triangularView<Eigen::StrictlyLower>() =
-      s.data.M.transpose().triangularView<Eigen::StrictlyLower>();
-  return s.data.M;
+  s.data->M.triangularView<Eigen::StrictlyLower>() =
+      s.data->M.transpose().triangularView<Eigen::StrictlyLower>();
+  return s.data->M;
 }
 
 Eigen::MatrixXd Model::C() {
   auto& s = pimpl_->state;
-  return pinocchio::computeCoriolisMatrix(pimpl_->model(), s.data, s.q, s.v);
+  return pinocchio::computeCoriolisMatrix(pimpl_->model(), *s.data, s.q, s.v);
 }
 
 Eigen::VectorXd Model::g() {
   auto& s = pimpl_->state;
-  return pinocchio::computeGeneralizedGravity(pimpl_->model(), s.data, s.q);
+  return pinocchio::computeGeneralizedGravity(pimpl_->model(), *s.data, s.q);
 }
 
 Eigen::VectorXd Model::c() {
   auto& s = pimpl_->state;
   // Inverse dynamics without gravity and at rest in acceleration: the Coriolis and centrifugal
   // torques in one pass.
-  return pinocchio::rnea(s.no_gravity, s.data, s.q, s.v, Eigen::VectorXd::Zero(pimpl_->n()));
+  return pinocchio::rnea(s.no_gravity, *s.data, s.q, s.v, Eigen::VectorXd::Zero(pimpl_->n()));
 }
 
 Eigen::Isometry3d Model::T(const std::string& link_name) {
@@ -279,7 +282,7 @@ Eigen::Isometry3d Model::T(const std::string& link_name) {
   const auto frame = pimpl_->Frame("T", link_name);
   // Every algorithm above leaves the joint placements of the current posture in data.oMi.
   const auto& f = pimpl_->model().frames[frame];
-  const pinocchio::SE3 pose = s.data.oMi[f.parentJoint] * f.placement;
+  const pinocchio::SE3 pose = s.data->oMi[f.parentJoint] * f.placement;
   Eigen::Isometry3d t = Eigen::Isometry3d::Identity();
   t.linear() = pose.rotation();
   t.translation() = pose.translation();

@@ -10,6 +10,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <thread>
 #include <vector>
 
@@ -176,6 +177,60 @@ TEST_F(MiddlewareTest, MalformedSamplesLeaveTheRecordUntouchedAndDoNotNotify) {
   ASSERT_TRUE(Eventually([&] { return seen().back() == 5; }));
   for (const auto mode : seen()) EXPECT_NE(mode, 9);
   EXPECT_EQ(record.mode, 5);
+}
+
+TEST_F(MiddlewareTest, SamplesOfTwoPeersLandWholeOneAtATime) {
+  // Two peers publish on one key over links of their own, so zenoh may deliver their samples
+  // concurrently. Each peer's messages are consistent in themselves (as many gripper entries as
+  // the mode, each that wide); a record written by two calls at once would not be.
+  const int port = test::FreeTcpPort();
+  auto hub = std::make_shared<zenoh::Session>(zenoh::Config::from_str(test::ListenerConfig(port)));
+  RealtimeStates record;
+  std::mutex mutex;
+  std::set<std::uint16_t> modes;
+  int whole = 0, torn = 0;
+  Subscriber<RealtimeStates> subscriber(
+      hub,
+      [&] {
+        const bool consistent =
+            record.gripper_states.size() == record.mode &&
+            std::all_of(record.gripper_states.begin(), record.gripper_states.end(),
+                        [&](const auto& g) { return g.width == static_cast<float>(record.mode); });
+        std::lock_guard lock(mutex);
+        ++(consistent ? whole : torn);
+        modes.insert(record.mode);
+      },
+      record, Topic("states"));
+
+  std::atomic<bool> stop{false};
+  std::vector<std::thread> peers;
+  for (const std::uint16_t mode : {3, 40}) {
+    peers.emplace_back([&, mode] {
+      zenoh::Session peer(zenoh::Config::from_str(test::ConnectorConfig(port)));
+      zenoh::PublisherOptions reliable;
+      reliable.congestion_control = KORVO_CONGESTION_CONTROL_BLOCK;
+      auto publisher = peer.declare_publisher(zenoh::KeyExpr(Topic("states")), std::move(reliable));
+      RealtimeStates states;
+      states.mode = mode;
+      states.gripper_states.resize(mode, {static_cast<float>(mode), 1.0f, false});
+      const auto payload = Encode(states);
+      while (!stop) {
+        publisher.put(payload);
+        std::this_thread::sleep_for(50us);
+      }
+    });
+  }
+  const bool both = Eventually([&] {
+    std::lock_guard lock(mutex);
+    return modes.size() == 2 && whole >= 200;
+  });
+  stop = true;
+  for (auto& peer : peers) peer.join();
+
+  EXPECT_TRUE(both);
+  std::lock_guard lock(mutex);
+  EXPECT_EQ(modes, (std::set<std::uint16_t>{3, 40}));
+  EXPECT_EQ(torn, 0);
 }
 
 // A queryable on the robot's session whose queries a test answers, now or later.
