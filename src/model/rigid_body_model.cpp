@@ -21,11 +21,19 @@ pinocchio::SE3 Se3(const Eigen::Isometry3d& pose) {
   return pinocchio::SE3(pose.linear(), pose.translation());
 }
 
+// A body's inertia as Pinocchio takes it: symmetric to the last bit. A rotated inertia
+// (R·I·Rᵀ) is symmetric only up to rounding, which Pinocchio's checks refuse once the values are
+// large; the mean of it and its transpose is exactly symmetric.
+pinocchio::Inertia BodyInertia(double mass, const Eigen::Vector3d& com,
+                               const Eigen::Matrix3d& inertia) {
+  return pinocchio::Inertia(mass, com, 0.5 * (inertia + inertia.transpose()));
+}
+
 pinocchio::Inertia LinkInertia(const UrdfLink& link) {
   if (!link.inertial) return pinocchio::Inertia::Zero();
   const auto& in = *link.inertial;
   const Eigen::Matrix3d r = in.origin.linear();
-  return pinocchio::Inertia(in.mass, in.origin.translation(), r * in.inertia * r.transpose());
+  return BodyInertia(in.mass, in.origin.translation(), r * in.inertia * r.transpose());
 }
 
 pinocchio::JointModel JointModelOf(const UrdfJoint& joint) {
@@ -110,7 +118,7 @@ RigidBodyModel BuildRigidBodyModel(const UrdfDescription& description,
       parent = index.at(edge.body->parent_link);
       name = edge.body->name;
       origin = Se3(edge.body->placement);
-      inertia = pinocchio::Inertia(edge.body->mass, edge.body->com, edge.body->inertia);
+      inertia = BodyInertia(edge.body->mass, edge.body->com, edge.body->inertia);
     }
     const Placed& from = placed[parent];
     Placed& to = placed[edge.child];
