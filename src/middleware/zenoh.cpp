@@ -14,13 +14,6 @@
 #endif
 #ifdef KORVO_TSAN
 #include <sanitizer/tsan_interface.h>
-// The functions that zenoh calls only unpack the bridge's views and hand over to instrumented
-// code. Left uninstrumented, they keep zenoh's Rust caller out of the stacks that
-// ThreadSanitizer reports for our callbacks, so that its suppressions for Rust frames
-// (tests/sanitizers/tsan.supp) never match a race of ours.
-#define KORVO_CALLED_BY_ZENOH __attribute__((no_sanitize("thread")))
-#else
-#define KORVO_CALLED_BY_ZENOH
 #endif
 
 namespace zenoh {
@@ -119,17 +112,15 @@ using SampleHandler = Handler<const Sample&>;
 using ReplyHandler = Handler<const Reply&>;
 using QueryHandler = Handler<Query&>;
 
-KORVO_CALLED_BY_ZENOH void CallSample(const ::korvo_sample_view_t* view, void* context) noexcept {
+void CallSample(const ::korvo_sample_view_t* view, void* context) noexcept {
   const Sample sample({view->payload, view->payload_len}, {view->keyexpr, view->keyexpr_len},
                       {view->encoding, view->encoding_len}, view->kind);
   CallHandler<const Sample&>(*static_cast<SampleHandler*>(context), sample);
 }
 
-KORVO_CALLED_BY_ZENOH void DropSample(void* context) noexcept {
-  DropHandler(static_cast<SampleHandler*>(context));
-}
+void DropSample(void* context) noexcept { DropHandler(static_cast<SampleHandler*>(context)); }
 
-KORVO_CALLED_BY_ZENOH void CallReply(const ::korvo_reply_view_t* view, void* context) noexcept {
+void CallReply(const ::korvo_reply_view_t* view, void* context) noexcept {
   const std::span<const uint8_t> payload(view->payload, view->payload_len);
   const std::string_view encoding(view->encoding, view->encoding_len);
   const Reply reply = view->is_ok ? Reply(Sample(payload, {view->keyexpr, view->keyexpr_len},
@@ -138,19 +129,15 @@ KORVO_CALLED_BY_ZENOH void CallReply(const ::korvo_reply_view_t* view, void* con
   CallHandler<const Reply&>(*static_cast<ReplyHandler*>(context), reply);
 }
 
-KORVO_CALLED_BY_ZENOH void DropReply(void* context) noexcept {
-  DropHandler(static_cast<ReplyHandler*>(context));
-}
+void DropReply(void* context) noexcept { DropHandler(static_cast<ReplyHandler*>(context)); }
 
-KORVO_CALLED_BY_ZENOH void CallQuery(::korvo_query_t* handle, void* context) noexcept {
+void CallQuery(::korvo_query_t* handle, void* context) noexcept {
   // Owned from here on: dropped at the end of this call unless the callback moved it out.
   Query query(handle);
   CallHandler<Query&>(*static_cast<QueryHandler*>(context), query);
 }
 
-KORVO_CALLED_BY_ZENOH void DropQuery(void* context) noexcept {
-  DropHandler(static_cast<QueryHandler*>(context));
-}
+void DropQuery(void* context) noexcept { DropHandler(static_cast<QueryHandler*>(context)); }
 
 template <class T>
 T* Exchange(T*& handle) noexcept {
