@@ -23,7 +23,8 @@ FUZZ_SECONDS ?= 60
 FUZZ_CARGO_DIR ?= $(CURDIR)/$(BUILD)/cargo
 CLANG_PACKAGES := clang libclang-rt-14-dev
 
-.PHONY: setup build test test-cpp test-python demo bench soak sanitize format clean fuzz fuzz-build fuzz-corpus
+.PHONY: setup build test test-cpp test-python demo bench soak sanitize tsan format clean fuzz fuzz-build \
+  fuzz-corpus
 
 $(STAMPS)/apt: Makefile
 	@mkdir -p $(STAMPS)
@@ -86,7 +87,7 @@ SOAK_SECONDS ?= 600
 soak: build
 	$(BUILD)/bench/soak_bench $(SOAK_SECONDS)
 
-# A sanitizer build of the C++ tests and korvo-sim in a folder of its own. It links the
+# Sanitizer builds of the C++ tests and korvo-sim, each in a folder of its own. They link the
 # zenoh bridge that `make build` left in $(BUILD)/cargo instead of building it again. The Rust
 # code is not instrumented: tests/sanitizers holds the suppressions for its frames, none of ours.
 SAN_DIR := $(CURDIR)/tests/sanitizers
@@ -98,11 +99,27 @@ SAN_CMAKE := cmake -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 ASAN_ENV := ASAN_OPTIONS=detect_stack_use_after_return=1:strict_init_order=1:check_initialization_order=1 \
   LSAN_OPTIONS=suppressions=$(SAN_DIR)/lsan.supp:print_suppressions=0 \
   UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
+TSAN_ENV := TSAN_OPTIONS=suppressions=$(SAN_DIR)/tsan.supp:second_deadlock_stack=1
+# The test programs that run zenoh sessions: the middleware, the client and its interfaces against
+# korvo-sim, and korvo-sim's servers. ThreadSanitizer builds and runs only these.
+TSAN_TESTS := middleware_test zenoh_face_test kro_state_test operations_rpc_test qel_data_rpc_test \
+  sim_client_test sim_robot_api_test sim_robot_commands_test sim_robot_plans_test \
+  sim_robot_settings_test sim_device_api_test sim_gripper_api_test sim_tool_api_test \
+  sim_file_io_api_test sim_safety_api_test sim_maintenance_api_test sim_model_api_test \
+  sim_model_services_test sim_protocol_test sim_operations_test
+empty :=
+space := $(empty) $(empty)
 
 sanitize: build
 	$(SAN_CMAKE) -S . -B build-sanitize -DKORVO_SANITIZE=address
 	$(ASAN_ENV) cmake --build build-sanitize -j2
 	$(ASAN_ENV) ctest --test-dir build-sanitize --output-on-failure -j2
+
+tsan: build
+	$(SAN_CMAKE) -S . -B build-tsan -DKORVO_SANITIZE=thread
+	$(TSAN_ENV) cmake --build build-tsan -j2 --target $(TSAN_TESTS)
+	$(TSAN_ENV) ctest --test-dir build-tsan --output-on-failure -j2 \
+	  -L '^($(subst $(space),|,$(TSAN_TESTS)))$$'
 
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.hpp' '*.h')
@@ -127,4 +144,4 @@ fuzz-corpus: fuzz-build
 	$(FUZZ_BUILD)/tests/fuzz/fuzz_make_corpus tests/fuzz/corpus
 
 clean:
-	rm -rf $(BUILD) build-sanitize
+	rm -rf $(BUILD) build-sanitize build-tsan

@@ -1,11 +1,49 @@
 #include "middleware/zenoh.hpp"
 
+#include <cstdint>
 #include <cstdlib>
 #include <memory>
 #include <utility>
 
+#if defined(__SANITIZE_THREAD__)
+#define KORVO_TSAN 1
+#elif defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+#define KORVO_TSAN 1
+#endif
+#endif
+#ifdef KORVO_TSAN
+#include <sanitizer/tsan_interface.h>
+#endif
+
 namespace zenoh {
 namespace {
+
+// ThreadSanitizer sees none of the synchronization inside zenoh (Rust, not instrumented). Our
+// callbacks rely on three orderings that the bridge promises: whatever the declaring thread did
+// before a declaration or a get happens before every call of its callback; every call happens
+// before the closure's drop; and every call has returned when undeclaring its entity returns.
+// These functions mark them; they compile to nothing outside ThreadSanitizer builds.
+void HappensBefore([[maybe_unused]] const void* key) noexcept {
+#ifdef KORVO_TSAN
+  __tsan_release(const_cast<void*>(key));
+#endif
+}
+
+void HappensAfter([[maybe_unused]] const void* key) noexcept {
+#ifdef KORVO_TSAN
+  __tsan_acquire(const_cast<void*>(key));
+#endif
+}
+
+// The key of "every call has returned" for the handler at `handler`. The closure's drop, which
+// frees the handler, may still run on zenoh's thread after the undeclaration returned, so the
+// key lives outside the handler: one of a few static slots, picked by the handler's address
+// (entities that share a slot are only ordered more than zenoh orders them).
+const void* ReturnedKey(const void* handler) noexcept {
+  static char slots[64];
+  return &slots[(reinterpret_cast<std::uintptr_t>(handler) >> 4) % sizeof slots];
+}
 
 std::string LastError() {
   const char* text = ::korvo_zenoh_last_error();
@@ -29,15 +67,32 @@ const char* EncodingOf(const std::optional<Encoding>& encoding) {
 
 // Callback state owned by a C closure; deleted by the closure's drop, which zenoh runs exactly
 // once after the last call. No exception leaves a function that zenoh calls.
+// `call` is also the key of the ordering from the declaration to each call, `drop` that of the
+// ordering from each call to the drop: calls that zenoh may run concurrently stay unordered
+// among themselves.
 template <class Arg>
 struct Handler {
   std::function<void(Arg)> call;
   std::function<void()> drop;
 };
 
+// Runs a handler's callback on zenoh's thread within the orderings described above.
+template <class Arg, class H>
+void CallHandler(H& handler, Arg arg) noexcept {
+  HappensAfter(&handler.call);
+  try {
+    handler.call(arg);
+  } catch (...) {
+  }
+  HappensBefore(&handler.drop);
+  HappensBefore(ReturnedKey(&handler));
+}
+
 // Takes back the ownership that ReleaseToClosure handed to the C closure.
 template <class H>
 void DropHandler(H* raw) noexcept {
+  HappensAfter(&raw->call);  // a drop without any call (a query that got no reply)
+  HappensAfter(&raw->drop);
   const std::unique_ptr<H> handler(raw);
   try {
     if (handler->drop) handler->drop();
@@ -48,7 +103,9 @@ void DropHandler(H* raw) noexcept {
 // Hands a new handler to a C closure, whose drop function frees it.
 template <class H, class Call>
 H* ReleaseToClosure(Call&& call, std::function<void()>&& drop) {
-  return std::make_unique<H>(H{std::forward<Call>(call), std::move(drop)}).release();
+  H* handler = std::make_unique<H>(H{std::forward<Call>(call), std::move(drop)}).release();
+  HappensBefore(&handler->call);
+  return handler;
 }
 
 using SampleHandler = Handler<const Sample&>;
@@ -56,26 +113,20 @@ using ReplyHandler = Handler<const Reply&>;
 using QueryHandler = Handler<Query&>;
 
 void CallSample(const ::korvo_sample_view_t* view, void* context) noexcept {
-  try {
-    const Sample sample({view->payload, view->payload_len}, {view->keyexpr, view->keyexpr_len},
-                        {view->encoding, view->encoding_len}, view->kind);
-    static_cast<SampleHandler*>(context)->call(sample);
-  } catch (...) {
-  }
+  const Sample sample({view->payload, view->payload_len}, {view->keyexpr, view->keyexpr_len},
+                      {view->encoding, view->encoding_len}, view->kind);
+  CallHandler<const Sample&>(*static_cast<SampleHandler*>(context), sample);
 }
 
 void DropSample(void* context) noexcept { DropHandler(static_cast<SampleHandler*>(context)); }
 
 void CallReply(const ::korvo_reply_view_t* view, void* context) noexcept {
-  try {
-    const std::span<const uint8_t> payload(view->payload, view->payload_len);
-    const std::string_view encoding(view->encoding, view->encoding_len);
-    const Reply reply = view->is_ok ? Reply(Sample(payload, {view->keyexpr, view->keyexpr_len},
-                                                   encoding, KORVO_SAMPLE_KIND_PUT))
-                                    : Reply(ReplyError(payload, encoding));
-    static_cast<ReplyHandler*>(context)->call(reply);
-  } catch (...) {
-  }
+  const std::span<const uint8_t> payload(view->payload, view->payload_len);
+  const std::string_view encoding(view->encoding, view->encoding_len);
+  const Reply reply = view->is_ok ? Reply(Sample(payload, {view->keyexpr, view->keyexpr_len},
+                                                 encoding, KORVO_SAMPLE_KIND_PUT))
+                                  : Reply(ReplyError(payload, encoding));
+  CallHandler<const Reply&>(*static_cast<ReplyHandler*>(context), reply);
 }
 
 void DropReply(void* context) noexcept { DropHandler(static_cast<ReplyHandler*>(context)); }
@@ -83,10 +134,7 @@ void DropReply(void* context) noexcept { DropHandler(static_cast<ReplyHandler*>(
 void CallQuery(::korvo_query_t* handle, void* context) noexcept {
   // Owned from here on: dropped at the end of this call unless the callback moved it out.
   Query query(handle);
-  try {
-    static_cast<QueryHandler*>(context)->call(query);
-  } catch (...) {
-  }
+  CallHandler<Query&>(*static_cast<QueryHandler*>(context), query);
 }
 
 void DropQuery(void* context) noexcept { DropHandler(static_cast<QueryHandler*>(context)); }
@@ -94,6 +142,18 @@ void DropQuery(void* context) noexcept { DropHandler(static_cast<QueryHandler*>(
 template <class T>
 T* Exchange(T*& handle) noexcept {
   return std::exchange(handle, nullptr);
+}
+
+void DropSubscriber(::korvo_subscriber_t* handle, const void* handler) noexcept {
+  if (handle == nullptr) return;
+  ::korvo_subscriber_drop(handle);
+  HappensAfter(ReturnedKey(handler));
+}
+
+void DropQueryable(::korvo_queryable_t* handle, const void* handler) noexcept {
+  if (handle == nullptr) return;
+  ::korvo_queryable_drop(handle);
+  HappensAfter(ReturnedKey(handler));
 }
 
 }  // namespace
@@ -235,17 +295,19 @@ void Publisher::put(std::span<const uint8_t> payload, const Encoding& encoding) 
 
 // ---- Subscriber ------------------------------------------------------------------------------
 
-Subscriber<void>::Subscriber(Subscriber&& other) noexcept : handle_(Exchange(other.handle_)) {}
+Subscriber<void>::Subscriber(Subscriber&& other) noexcept
+    : handle_(Exchange(other.handle_)), handler_(std::exchange(other.handler_, nullptr)) {}
 
 Subscriber<void>& Subscriber<void>::operator=(Subscriber&& other) noexcept {
   if (this != &other) {
-    ::korvo_subscriber_drop(handle_);
+    DropSubscriber(handle_, handler_);
     handle_ = Exchange(other.handle_);
+    handler_ = std::exchange(other.handler_, nullptr);
   }
   return *this;
 }
 
-Subscriber<void>::~Subscriber() { ::korvo_subscriber_drop(handle_); }
+Subscriber<void>::~Subscriber() { DropSubscriber(handle_, handler_); }
 
 // ---- Query -----------------------------------------------------------------------------------
 
@@ -310,17 +372,19 @@ void Query::reply_err(std::span<const uint8_t> payload, ReplyErrOptions&& option
 
 // ---- Queryable -------------------------------------------------------------------------------
 
-Queryable<void>::Queryable(Queryable&& other) noexcept : handle_(Exchange(other.handle_)) {}
+Queryable<void>::Queryable(Queryable&& other) noexcept
+    : handle_(Exchange(other.handle_)), handler_(std::exchange(other.handler_, nullptr)) {}
 
 Queryable<void>& Queryable<void>::operator=(Queryable&& other) noexcept {
   if (this != &other) {
-    ::korvo_queryable_drop(handle_);
+    DropQueryable(handle_, handler_);
     handle_ = Exchange(other.handle_);
+    handler_ = std::exchange(other.handler_, nullptr);
   }
   return *this;
 }
 
-Queryable<void>::~Queryable() { ::korvo_queryable_drop(handle_); }
+Queryable<void>::~Queryable() { DropQueryable(handle_, handler_); }
 
 // ---- Session ---------------------------------------------------------------------------------
 
@@ -373,7 +437,7 @@ Subscriber<void> Session::declare_subscriber(const KeyExpr& key_expr,
   Check(::korvo_declare_subscriber(handle_, &handle, key_expr.handle(),
                                    {handler, &CallSample, &DropSample}, &c_options),
         "Failed to declare Subscriber");
-  return Subscriber<void>(handle);
+  return Subscriber<void>(handle, handler);
 }
 
 void Session::get(const KeyExpr& key_expr, std::string_view parameters,
@@ -412,7 +476,7 @@ Queryable<void> Session::declare_queryable(const KeyExpr& key_expr,
   Check(::korvo_declare_queryable(handle_, &handle, key_expr.handle(),
                                   {handler, &CallQuery, &DropQuery}, &c_options),
         "Failed to declare Queryable");
-  return Queryable<void>(handle);
+  return Queryable<void>(handle, handler);
 }
 
 }  // namespace zenoh

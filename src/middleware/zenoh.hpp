@@ -255,8 +255,10 @@ class Subscriber<void> {
 
  private:
   friend class Session;
-  explicit Subscriber(::korvo_subscriber_t* handle) : handle_(handle) {}
+  Subscriber(::korvo_subscriber_t* handle, const void* handler)
+      : handle_(handle), handler_(handler) {}
   ::korvo_subscriber_t* handle_ = nullptr;
+  const void* handler_ = nullptr;  // the callback's state, as a key for ThreadSanitizer only
 };
 
 // A query received by a queryable. Owned and move-only: keep it (move it out of the callback) to
@@ -306,8 +308,10 @@ class Queryable<void> {
 
  private:
   friend class Session;
-  explicit Queryable(::korvo_queryable_t* handle) : handle_(handle) {}
+  Queryable(::korvo_queryable_t* handle, const void* handler)
+      : handle_(handle), handler_(handler) {}
   ::korvo_queryable_t* handle_ = nullptr;
+  const void* handler_ = nullptr;  // the callback's state, as a key for ThreadSanitizer only
 };
 
 class Session {

@@ -192,10 +192,13 @@ TEST_F(MiddlewareTest, SamplesOfTwoPeersLandWholeOneAtATime) {
   Subscriber<RealtimeStates> subscriber(
       hub,
       [&] {
+        // A slow owner: a sample that landed while it reads would leave a record of two peers.
+        const auto mode = record.mode;
+        std::this_thread::sleep_for(200us);
         const bool consistent =
-            record.gripper_states.size() == record.mode &&
+            record.mode == mode && record.gripper_states.size() == mode &&
             std::all_of(record.gripper_states.begin(), record.gripper_states.end(),
-                        [&](const auto& g) { return g.width == static_cast<float>(record.mode); });
+                        [&](const auto& g) { return g.width == static_cast<float>(mode); });
         std::lock_guard lock(mutex);
         ++(consistent ? whole : torn);
         modes.insert(record.mode);
@@ -216,13 +219,13 @@ TEST_F(MiddlewareTest, SamplesOfTwoPeersLandWholeOneAtATime) {
       const auto payload = Encode(states);
       while (!stop) {
         publisher.put(payload);
-        std::this_thread::sleep_for(50us);
+        std::this_thread::sleep_for(1ms);
       }
     });
   }
   const bool both = Eventually([&] {
     std::lock_guard lock(mutex);
-    return modes.size() == 2 && whole >= 200;
+    return modes.size() == 2 && whole >= 100;
   });
   stop = true;
   for (auto& peer : peers) peer.join();
