@@ -63,8 +63,8 @@ class Certificates {
 
 std::string Tls(const Certificates& certs, const std::string& side) {
   const std::string who = side == "listen" ? "robot" : "operator";
-  return "transport: { link: { tls: { root_ca_certificate: \"" + certs("ca.pem") + "\", " +
-         side + "_certificate: \"" + certs(who + ".pem") + "\", " + side + "_private_key: \"" +
+  return "transport: { link: { tls: { root_ca_certificate: \"" + certs("ca.pem") + "\", " + side +
+         "_certificate: \"" + certs(who + ".pem") + "\", " + side + "_private_key: \"" +
          certs(who + ".key") + "\", enable_mtls: true } } }";
 }
 
