@@ -1,5 +1,5 @@
 // What mutual TLS costs against plain TCP, in one run: the StreamJointTorque call (two arms) and
-// the round trip of a request (Robot::mode()), against one simulator in this process that
+// the round trip of a request (Robot::plan_list()), against one simulator in this process that
 // listens on a TCP and a TLS endpoint at once. The client alternates between the two links over
 // several rounds (the library's session is per process: each round connects a new Robot) and
 // reports each link's median and their ratio.
@@ -114,7 +114,7 @@ void Round(const std::string& config, Samples& samples) {
   robot.Stop();
   for (int i = 0; i < kRoundTrips; ++i) {
     const auto start = Clock::now();
-    (void)robot.mode();
+    (void)robot.plan_list();
     const std::chrono::duration<double, std::micro> spent = Clock::now() - start;
     samples.round_trip_us.push_back(spent.count());
   }
@@ -147,7 +147,7 @@ int main(int argc, char** argv) {
   std::printf("%-34s %10s %10s %8s\n", "", "tcp", "tls", "tls/tcp");
   std::printf("%-34s %8.2f us %8.2f us %8.2f\n", "StreamJointTorque call (two arms)", stream_tcp,
               stream_tls, stream_tls / stream_tcp);
-  std::printf("%-34s %8.1f us %8.1f us %8.2f\n", "request round trip (mode())", rtt_tcp, rtt_tls,
-              rtt_tls / rtt_tcp);
+  std::printf("%-34s %8.1f us %8.1f us %8.2f\n", "request round trip (plan_list())", rtt_tcp,
+              rtt_tls, rtt_tls / rtt_tcp);
   return 0;
 }
