@@ -13,12 +13,11 @@ import pytest
 import korvo_mdw_test as mt
 import korvosim
 import korvovyr as kv
-from support import retry_until
+from support import commands_publisher, retry_until, states_subscriber
 
 SECURE = os.path.join(os.path.dirname(__file__), "..", "..", "examples", "secure")
 ARM_1 = 3
 GET_MODE = 7
-BLOCK, RELIABLE = 0, 1  # publisher options that deliver every command
 
 
 @pytest.fixture(scope="module")
@@ -204,22 +203,11 @@ def joint_torque_commands(tau):
 def client_of(session, serial):
     """The states, the VYR service and the commands of robot `serial` as `session` reaches them."""
     with contextlib.ExitStack() as stack:
-        states = stack.enter_context(
-            contextlib.closing(mt.RealtimeStatesSubscriber(session, f"korvo/vyr/{serial}/states"))
-        )
+        states = stack.enter_context(contextlib.closing(states_subscriber(session, serial)))
         rpc = stack.enter_context(
             contextlib.closing(mt.VyrRpcClient(session, f"korvo/vyr/{serial}/rpc"))
         )
-        commands = stack.enter_context(
-            contextlib.closing(
-                mt.MotionCommandsPublisher(
-                    session,
-                    f"korvo/vyr/{serial}/commands",
-                    congestion_control=BLOCK,
-                    reliability=RELIABLE,
-                )
-            )
-        )
+        commands = stack.enter_context(contextlib.closing(commands_publisher(session, serial)))
         request = mt.vyr_msg.RPCRequest()
         request.op_code = GET_MODE
         yield states, lambda: rpc.call(request, 2.0), commands
