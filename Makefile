@@ -14,7 +14,8 @@ STAMPS := .stamps
 BUILD_TYPE ?= Release
 
 APT_PACKAGES := cmake ninja-build g++ pkg-config libeigen3-dev libboost-dev libspdlog-dev \
-  libfmt-dev libtinyxml2-dev libyaml-cpp-dev zlib1g-dev libgtest-dev libgmock-dev libbenchmark-dev
+  libfmt-dev libtinyxml2-dev libyaml-cpp-dev zlib1g-dev libgtest-dev libgmock-dev libbenchmark-dev \
+  openssl
 
 # libFuzzer targets (tests/fuzz): clang, in a build of their own that shares the main build's
 # cargo output so that zenoh is built once.

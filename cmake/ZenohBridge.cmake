@@ -4,7 +4,8 @@ set(KORVO_CARGO_TARGET_DIR ${CMAKE_BINARY_DIR}/cargo CACHE PATH "cargo target di
 set(KORVO_BRIDGE_LIB ${KORVO_CARGO_TARGET_DIR}/release/libkorvo_zenoh_bridge.a)
 
 find_program(CARGO cargo HINTS $ENV{HOME}/.cargo/bin REQUIRED)
-file(GLOB_RECURSE KORVO_BRIDGE_RS CONFIGURE_DEPENDS ${KORVO_BRIDGE_DIR}/src/*.rs)
+file(GLOB_RECURSE KORVO_BRIDGE_RS CONFIGURE_DEPENDS ${KORVO_BRIDGE_DIR}/src/*.rs
+     ${KORVO_BRIDGE_DIR}/vendor/*.rs ${KORVO_BRIDGE_DIR}/vendor/*/Cargo.toml)
 
 add_custom_command(
   OUTPUT ${KORVO_BRIDGE_LIB}

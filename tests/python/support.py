@@ -24,6 +24,26 @@ def retry_until(attempt, what):
         time.sleep(0.02)
 
 
+# Publisher options that deliver every command, large ones too.
+BLOCK, RELIABLE = 0, 1
+
+
+def states_subscriber(session, serial):
+    """A subscriber of the test-only middleware module to robot `serial`'s states; close it."""
+    import korvo_mdw_test as mt
+
+    return mt.RealtimeStatesSubscriber(session, f"korvo/vyr/{serial}/states")
+
+
+def commands_publisher(session, serial):
+    """A publisher of motion commands to robot `serial` that delivers every one; close it."""
+    import korvo_mdw_test as mt
+
+    return mt.MotionCommandsPublisher(
+        session, f"korvo/vyr/{serial}/commands", congestion_control=BLOCK, reliability=RELIABLE
+    )
+
+
 @contextlib.contextmanager
 def hosted_robot(simulator, session, model, probe_op_code):
     """Hosts a `model` robot under a fresh serial number and yields it with a

@@ -9,12 +9,11 @@ import math
 import pytest
 
 import korvo_mdw_test as mt
-from support import hosted_robot, retry_until
+from support import commands_publisher, hosted_robot, retry_until, states_subscriber
 
 ARM_1 = 3
 IDLE, RT_JOINT_TORQUE, RT_JOINT_POSITION, NRT_JOINT_POSITION = 1, 2, 5, 6
 NRT_PRIMITIVE_EXECUTION, RT_CARTESIAN_MOTION_FORCE = 8, 9
-BLOCK, RELIABLE = 0, 1  # publisher options that deliver every command, large ones too
 REFUSED_EVENT = 1800
 
 
@@ -24,22 +23,11 @@ def robot(simulator, session):
     with contextlib.ExitStack() as stack:
         sim, vyr = stack.enter_context(hosted_robot(simulator, session, "Olvar-L", 3))
         serial = sim.serial
-        states = stack.enter_context(
-            contextlib.closing(mt.RealtimeStatesSubscriber(session, f"korvo/vyr/{serial}/states"))
-        )
+        states = stack.enter_context(contextlib.closing(states_subscriber(session, serial)))
         events = stack.enter_context(
             contextlib.closing(mt.EventLogSubscriber(session, f"korvo/robot/{serial}/event_log"))
         )
-        commands = stack.enter_context(
-            contextlib.closing(
-                mt.MotionCommandsPublisher(
-                    session,
-                    f"korvo/vyr/{serial}/commands",
-                    congestion_control=BLOCK,
-                    reliability=RELIABLE,
-                )
-            )
-        )
+        commands = stack.enter_context(contextlib.closing(commands_publisher(session, serial)))
         sim.make_ready()
         yield Hosted(sim, vyr, states, events, commands, session)
 
