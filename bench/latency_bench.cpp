@@ -1,0 +1,320 @@
+// Latency from the user's call to the robot's receipt, with korvo-sim in a process of its own:
+// the streaming call (StreamJointTorque, two arms) against a bare put of the same bytes through
+// the bridge on the same session, each at 1 kHz on absolute deadlines; and a request's round
+// trip (plan_list()) against a bare query of the same size. Both processes read CLOCK_REALTIME,
+// one clock on this machine. Reports p50, p99, p99.9 and the maximum, the samples lost, and the
+// gaps of more than 3 ms between arrivals (late commands, as the robot counts them).
+//
+//   latency_bench [SECONDS]                 each streaming phase (default 60)
+//   latency_bench --robot PORT FILE         (the robot's side, started by the first form)
+#include <pthread.h>
+#include <signal.h>
+#include <time.h>
+
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "child_process.hpp"
+#include "korvo/vyr/robot.hpp"
+#include "loopback.hpp"
+#include "middleware/serialization.hpp"
+#include "middleware/session.hpp"
+#include "msgs/vyr_msg.hpp"
+#include "sim/simulator.hpp"
+
+namespace {
+
+namespace vyr_msg = korvo::zenoh_msgs::vyr_msg;
+using korvo::vyr::JointGroup;
+using korvo::vyr::RtJointTorqueCmd;
+using Bytes = std::vector<std::uint8_t>;
+
+constexpr char kSerial[] = "Olvar-LL-000001";
+constexpr char kBareKey[] = "korvo/bench/bare";
+constexpr char kBareRpcKey[] = "korvo/bench/bare_rpc";
+constexpr std::int64_t kLateNs = 3'000'000;
+constexpr int kRoundTrips = 2000;
+
+std::int64_t RealtimeNs() {
+  timespec t{};
+  clock_gettime(CLOCK_REALTIME, &t);
+  return std::int64_t{t.tv_sec} * 1'000'000'000 + t.tv_nsec;
+}
+
+// The two-arm torque command whose first torque carries the sequence number.
+vyr_msg::MotionCommands Numbered(int seq) {
+  vyr_msg::MotionCommands m;
+  m.joint_groups = {3, 4};
+  for (int arm = 0; arm < 2; ++arm) {
+    vyr_msg::JointCommand c;
+    c.tau_d.assign(7, 0.0f);
+    c.friction_comp_scale = 100.0f;
+    m.joint_commands.push_back(c);
+  }
+  m.joint_commands[0].tau_d[0] = static_cast<float>(seq);
+  return m;
+}
+
+// ---- the robot's side ---------------------------------------------------------------------------
+
+// Hosts the robot and the bare endpoints until SIGINT, then writes what arrived to `path`:
+// "robot T SEQ" per command the robot received, "bare T SEQ" per bare sample, and the robot's
+// own count of late commands.
+int RunRobot(int port, const std::string& path) {
+  sigset_t interrupt;
+  sigemptyset(&interrupt);
+  sigaddset(&interrupt, SIGINT);
+  pthread_sigmask(SIG_BLOCK, &interrupt, nullptr);  // before any thread starts: they inherit it
+
+  korvo::sim::Simulator simulator(zenoh::Config::from_str(korvo::test::ListenerConfig(port)));
+  auto& host = simulator.AddRobot(korvo::vyr::ProductModel::Olvar_LL, kSerial);
+  host.robot().MakeReady();
+
+  std::mutex mutex;
+  std::vector<std::pair<std::int64_t, Bytes>> bare;
+  bare.reserve(1 << 18);
+  auto subscriber = simulator.session()->declare_subscriber(
+      zenoh::KeyExpr(kBareKey),
+      [&](const zenoh::Sample& sample) {
+        const std::int64_t now = RealtimeNs();
+        const auto payload = sample.get_payload();
+        std::lock_guard lock(mutex);
+        bare.emplace_back(now, Bytes(payload.begin(), payload.end()));
+      },
+      zenoh::closures::none);
+  vyr_msg::RPCReply reply;
+  reply.success = true;
+  reply.string_container = {"plan_a", "plan_b", "plan_c"};
+  const Bytes reply_bytes = korvo::zenoh_mdw::Encode(reply);
+  auto queryable = simulator.session()->declare_queryable(
+      zenoh::KeyExpr(kBareRpcKey), [&](zenoh::Query& query) { query.reply(reply_bytes); },
+      zenoh::closures::none);
+
+  int signal = 0;
+  sigwait(&interrupt, &signal);
+  std::ofstream out(path);
+  for (const auto& record : host.commands()) {
+    const auto t =
+        std::chrono::duration_cast<std::chrono::nanoseconds>(record.time.time_since_epoch())
+            .count();
+    const auto& c = record.request.joint_commands;
+    if (!c.empty() && !c[0].tau_d.empty()) {
+      out << "robot " << t << ' ' << static_cast<long>(c[0].tau_d[0]) << '\n';
+    }
+  }
+  std::lock_guard lock(mutex);
+  for (const auto& [t, bytes] : bare) {
+    const auto m = korvo::zenoh_mdw::Decode<vyr_msg::MotionCommands>(bytes);
+    out << "bare " << t << ' ' << static_cast<long>(m.joint_commands.at(0).tau_d.at(0)) << '\n';
+  }
+  out << "late " << host.robot().timeliness_failure_count() << '\n';
+  return 0;
+}
+
+// ---- the client's side --------------------------------------------------------------------------
+
+// Calls `send(seq)` at 1 kHz on absolute deadlines for `seconds`; returns each call's time.
+template <class Send>
+std::vector<std::int64_t> Stream(double seconds, Send&& send) {
+  const int cycles = static_cast<int>(seconds * 1000.0);
+  std::vector<std::int64_t> sent(cycles);
+  timespec next{};
+  clock_gettime(CLOCK_MONOTONIC, &next);
+  for (int seq = 0; seq < cycles; ++seq) {
+    sent[seq] = RealtimeNs();
+    send(seq);
+    next.tv_nsec += 1'000'000;
+    if (next.tv_nsec >= 1'000'000'000) {
+      next.tv_nsec -= 1'000'000'000;
+      ++next.tv_sec;
+    }
+    clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &next, nullptr);
+  }
+  return sent;
+}
+
+struct Percentiles {
+  double p50 = 0, p99 = 0, p999 = 0, max = 0;  // microseconds
+};
+
+Percentiles Of(std::vector<double> us) {
+  Percentiles p;
+  if (us.empty()) return p;
+  std::sort(us.begin(), us.end());
+  const auto at = [&](double q) {
+    return us[std::min(us.size() - 1,
+                       static_cast<std::size_t>(q * static_cast<double>(us.size())))];
+  };
+  p.p50 = at(0.50);
+  p.p99 = at(0.99);
+  p.p999 = at(0.999);
+  p.max = us.back();
+  return p;
+}
+
+struct Phase {
+  std::vector<std::int64_t> sent;                      // per sequence number
+  std::vector<std::pair<std::int64_t, long>> arrived;  // time, sequence number
+};
+
+// The robot keeps the newest commands within a byte budget (about 40 s of two-arm commands):
+// what was lost counts within the span of sequence numbers that arrived.
+void Report(const char* what, const Phase& phase) {
+  std::vector<double> us;
+  long late = 0, first = -1, last = -1;
+  std::int64_t previous = 0;
+  for (const auto& [t, seq] : phase.arrived) {
+    if (seq < 0 || seq >= static_cast<long>(phase.sent.size())) continue;
+    us.push_back(static_cast<double>(t - phase.sent[seq]) / 1000.0);
+    if (previous != 0 && t - previous > kLateNs) ++late;
+    previous = t;
+    first = first < 0 ? seq : std::min(first, seq);
+    last = std::max(last, seq);
+  }
+  const auto p = Of(us);
+  const long span = last - first + 1;
+  std::printf("%-30s %9.1f %9.1f %9.1f %9.1f %7ld %5ld %6.1f\n", what, p.p50, p.p99, p.p999, p.max,
+              span - static_cast<long>(us.size()), late, static_cast<double>(span) / 1000.0);
+}
+
+void ReportRoundTrips(const char* what, const std::vector<double>& us) {
+  const auto p = Of(us);
+  std::printf("%-30s %9.1f %9.1f %9.1f %9.1f\n", what, p.p50, p.p99, p.p999, p.max);
+}
+
+// One bare query of `request`, waited for; its round trip in microseconds (negative: no reply).
+double BareRoundTrip(const zenoh::Session& session, const Bytes& request) {
+  std::mutex mutex;
+  std::condition_variable done_cv;
+  bool done = false, replied = false;
+  const auto start = std::chrono::steady_clock::now();
+  zenoh::GetOptions options;
+  options.payload = request;
+  options.timeout_ms = 2000;
+  session.get(
+      zenoh::KeyExpr(kBareRpcKey), "",
+      [&](const zenoh::Reply& reply) {
+        std::lock_guard lock(mutex);
+        replied = replied || reply.is_ok();
+      },
+      [&] {
+        std::lock_guard lock(mutex);
+        done = true;
+        done_cv.notify_all();
+      },
+      std::move(options));
+  std::unique_lock lock(mutex);
+  done_cv.wait(lock, [&] { return done; });
+  const std::chrono::duration<double, std::micro> spent = std::chrono::steady_clock::now() - start;
+  return replied ? spent.count() : -1.0;
+}
+
+int RunClient(double seconds) {
+  const int port = korvo::test::FreeTcpPort();
+  const std::filesystem::path file =
+      std::filesystem::temp_directory_path() / ("korvo-latency-" + std::to_string(port) + ".txt");
+  const std::string self = std::filesystem::canonical("/proc/self/exe").string();
+  Phase ours, bare;
+  std::vector<double> ours_rtt, bare_rtt;
+  long robot_late = -1;
+  {
+    korvo::bench::ChildProcess robot_side({self, "--robot", std::to_string(port), file.string()});
+    const korvo::test::TempFile connector(korvo::test::ConnectorConfig(port));
+    const korvo::test::ScopedEnv env("ZENOH_CONFIG", connector.path());
+    std::unique_ptr<korvo::vyr::Robot> robot;
+    for (int attempt = 0; !robot; ++attempt) {
+      try {
+        robot = std::make_unique<korvo::vyr::Robot>(kSerial, false);
+      } catch (const std::exception&) {
+        if (attempt == 20) throw;  // the robot's process takes a moment to listen
+      }
+    }
+    while (!robot->operational()) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    robot->SwitchMode(korvo::vyr::Mode::RT_JOINT_TORQUE);
+
+    std::map<JointGroup, RtJointTorqueCmd> cmds;
+    cmds[JointGroup::ARM_1] = RtJointTorqueCmd(std::vector<double>(7, 0.0));
+    cmds[JointGroup::ARM_2] = RtJointTorqueCmd(std::vector<double>(7, 0.0));
+    ours.sent = Stream(seconds, [&](int seq) {
+      cmds[JointGroup::ARM_1].tau_d[0] = seq;
+      robot->StreamJointTorque(cmds);
+    });
+    robot->Stop();
+
+    // The bare side: the library's own session, the bridge's publisher with the options of the
+    // motion commands, the same bytes.
+    const auto session = korvo::zenoh_mdw::GetSharedSession();
+    zenoh::PublisherOptions options;
+    options.congestion_control = KORVO_CONGESTION_CONTROL_DROP;
+    options.priority = KORVO_PRIORITY_REAL_TIME;
+    options.reliability = KORVO_RELIABILITY_BEST_EFFORT;
+    options.is_express = false;
+    auto publisher = session->declare_publisher(zenoh::KeyExpr(kBareKey), std::move(options));
+    const zenoh::Encoding encoding("zenoh/serialized");
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));  // the subscriber is matched
+    bare.sent = Stream(seconds, [&](int seq) {
+      const Bytes bytes = korvo::zenoh_mdw::Encode(Numbered(seq));
+      publisher.put(bytes, encoding);
+    });
+
+    vyr_msg::RPCRequest request;
+    request.op_code = 7;
+    const Bytes request_bytes = korvo::zenoh_mdw::Encode(request);
+    for (int i = 0; i < kRoundTrips; ++i) {
+      const auto start = std::chrono::steady_clock::now();
+      (void)robot->plan_list();
+      const std::chrono::duration<double, std::micro> spent =
+          std::chrono::steady_clock::now() - start;
+      ours_rtt.push_back(spent.count());
+      const double bare_us = BareRoundTrip(*session, request_bytes);
+      if (bare_us >= 0) bare_rtt.push_back(bare_us);
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));  // the last samples land
+  }  // the robot's side writes its file when interrupted
+
+  std::ifstream in(file);
+  for (std::string kind; in >> kind;) {
+    if (kind == "late") {
+      in >> robot_late;
+      continue;
+    }
+    std::int64_t t = 0;
+    long seq = 0;
+    in >> t >> seq;
+    (kind == "robot" ? ours : bare).arrived.emplace_back(t, seq);
+  }
+  std::filesystem::remove(file);
+
+  std::printf("1 kHz for %.0f s per phase; korvo-sim in another process; microseconds\n", seconds);
+  std::printf("%-30s %9s %9s %9s %9s %7s %5s %6s\n", "call to receipt", "p50", "p99", "p99.9",
+              "max", "lost", "late", "over s");
+  Report("StreamJointTorque (two arms)", ours);
+  Report("bare put, same bytes", bare);
+  std::printf("the robot counted %ld late commands in the whole first phase\n", robot_late);
+  std::printf("%-30s %9s %9s %9s %9s   (%d each)\n", "round trip", "p50", "p99", "p99.9", "max",
+              kRoundTrips);
+  ReportRoundTrips("plan_list()", ours_rtt);
+  ReportRoundTrips("bare query, same request", bare_rtt);
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc == 4 && std::strcmp(argv[1], "--robot") == 0) {
+    return RunRobot(std::atoi(argv[2]), argv[3]);
+  }
+  return RunClient(argc > 1 ? std::atof(argv[1]) : 60.0);
+}
