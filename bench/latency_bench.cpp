@@ -3,7 +3,9 @@
 // the bridge on the same session, each at 1 kHz on absolute deadlines; and a request's round
 // trip (plan_list()) against a bare query of the same size. Both processes read CLOCK_REALTIME,
 // one clock on this machine. Reports p50, p99, p99.9 and the maximum, the samples lost, and the
-// gaps of more than 3 ms between arrivals (late commands, as the robot counts them).
+// gaps of more than 3 ms between arrivals (late commands, as the robot counts them); for our
+// commands also as zenoh hands them to a callback in the robot's process, which tells the
+// transport from the simulator's own handling.
 //
 //   latency_bench [SECONDS]                 each streaming phase (default 60)
 //   latency_bench --robot PORT FILE         (the robot's side, started by the first form)
@@ -82,17 +84,24 @@ int RunRobot(int port, const std::string& path) {
   auto& host = simulator.AddRobot(korvo::vyr::ProductModel::Olvar_LL, kSerial);
   host.robot().MakeReady();
 
+  // What arrives on a key, timed as zenoh hands it over: the bare samples, and the robot's own
+  // commands as they reach zenoh's callback (before the simulator's handler takes them).
   std::mutex mutex;
-  std::vector<std::pair<std::int64_t, Bytes>> bare;
+  std::vector<std::pair<std::int64_t, Bytes>> bare, wire;
   bare.reserve(1 << 18);
-  auto subscriber = simulator.session()->declare_subscriber(
-      zenoh::KeyExpr(kBareKey),
-      [&](const zenoh::Sample& sample) {
-        const std::int64_t now = RealtimeNs();
-        const auto payload = sample.get_payload();
-        std::lock_guard lock(mutex);
-        bare.emplace_back(now, Bytes(payload.begin(), payload.end()));
-      },
+  wire.reserve(1 << 18);
+  const auto record_into = [&](std::vector<std::pair<std::int64_t, Bytes>>& into) {
+    return [&](const zenoh::Sample& sample) {
+      const std::int64_t now = RealtimeNs();
+      const auto payload = sample.get_payload();
+      std::lock_guard lock(mutex);
+      into.emplace_back(now, Bytes(payload.begin(), payload.end()));
+    };
+  };
+  auto bare_subscriber = simulator.session()->declare_subscriber(
+      zenoh::KeyExpr(kBareKey), record_into(bare), zenoh::closures::none);
+  auto wire_subscriber = simulator.session()->declare_subscriber(
+      zenoh::KeyExpr(std::string("korvo/vyr/") + kSerial + "/commands"), record_into(wire),
       zenoh::closures::none);
   vyr_msg::RPCReply reply;
   reply.success = true;
@@ -115,9 +124,12 @@ int RunRobot(int port, const std::string& path) {
     }
   }
   std::lock_guard lock(mutex);
-  for (const auto& [t, bytes] : bare) {
-    const auto m = korvo::zenoh_mdw::Decode<vyr_msg::MotionCommands>(bytes);
-    out << "bare " << t << ' ' << static_cast<long>(m.joint_commands.at(0).tau_d.at(0)) << '\n';
+  for (const auto& [kind, records] : {std::pair{"bare", &bare}, std::pair{"wire", &wire}}) {
+    for (const auto& [t, bytes] : *records) {
+      const auto m = korvo::zenoh_mdw::Decode<vyr_msg::MotionCommands>(bytes);
+      if (m.joint_commands.empty() || m.joint_commands[0].tau_d.empty()) continue;
+      out << kind << ' ' << t << ' ' << static_cast<long>(m.joint_commands[0].tau_d[0]) << '\n';
+    }
   }
   out << "late " << host.robot().timeliness_failure_count() << '\n';
   return 0;
@@ -226,7 +238,7 @@ int RunClient(double seconds) {
   const std::filesystem::path file =
       std::filesystem::temp_directory_path() / ("korvo-latency-" + std::to_string(port) + ".txt");
   const std::string self = std::filesystem::canonical("/proc/self/exe").string();
-  Phase ours, bare;
+  Phase ours, wire, bare;
   std::vector<double> ours_rtt, bare_rtt;
   long robot_late = -1;
   {
@@ -293,14 +305,16 @@ int RunClient(double seconds) {
     std::int64_t t = 0;
     long seq = 0;
     in >> t >> seq;
-    (kind == "robot" ? ours : bare).arrived.emplace_back(t, seq);
+    (kind == "robot" ? ours : kind == "wire" ? wire : bare).arrived.emplace_back(t, seq);
   }
   std::filesystem::remove(file);
 
   std::printf("1 kHz for %.0f s per phase; korvo-sim in another process; microseconds\n", seconds);
   std::printf("%-30s %9s %9s %9s %9s %7s %5s %6s\n", "call to receipt", "p50", "p99", "p99.9",
               "max", "lost", "late", "over s");
+  wire.sent = ours.sent;
   Report("StreamJointTorque (two arms)", ours);
+  Report("  the same, at zenoh's callback", wire);
   Report("bare put, same bytes", bare);
   std::printf("the robot counted %ld late commands in the whole first phase\n", robot_late);
   std::printf("%-30s %9s %9s %9s %9s   (%d each)\n", "round trip", "p50", "p99", "p99.9", "max",
