@@ -137,21 +137,36 @@ int RunRobot(int port, const std::string& path) {
 
 // ---- the client's side --------------------------------------------------------------------------
 
+std::int64_t MonotonicNs() {
+  timespec t{};
+  clock_gettime(CLOCK_MONOTONIC, &t);
+  return std::int64_t{t.tv_sec} * 1'000'000'000 + t.tv_nsec;
+}
+
+// The sender's side of a phase: how late each wake-up came after its deadline, and how long
+// each call took.
+struct SenderTimes {
+  std::vector<double> wake_late_us;
+  std::vector<double> call_us;
+};
+
 // Calls `send(seq)` at 1 kHz on absolute deadlines for `seconds`; returns each call's time.
 template <class Send>
-std::vector<std::int64_t> Stream(double seconds, Send&& send) {
+std::vector<std::int64_t> Stream(double seconds, SenderTimes& times, Send&& send) {
   const int cycles = static_cast<int>(seconds * 1000.0);
   std::vector<std::int64_t> sent(cycles);
-  timespec next{};
-  clock_gettime(CLOCK_MONOTONIC, &next);
+  times.wake_late_us.reserve(cycles);
+  times.call_us.reserve(cycles);
+  std::int64_t deadline = MonotonicNs();
   for (int seq = 0; seq < cycles; ++seq) {
+    const std::int64_t before = MonotonicNs();
+    if (seq > 0) times.wake_late_us.push_back(static_cast<double>(before - deadline) / 1000.0);
     sent[seq] = RealtimeNs();
     send(seq);
-    next.tv_nsec += 1'000'000;
-    if (next.tv_nsec >= 1'000'000'000) {
-      next.tv_nsec -= 1'000'000'000;
-      ++next.tv_sec;
-    }
+    times.call_us.push_back(static_cast<double>(MonotonicNs() - before) / 1000.0);
+    deadline += 1'000'000;
+    const timespec next{static_cast<time_t>(deadline / 1'000'000'000),
+                        static_cast<long>(deadline % 1'000'000'000)};
     clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &next, nullptr);
   }
   return sent;
@@ -201,7 +216,7 @@ void Report(const char* what, const Phase& phase) {
               span - static_cast<long>(us.size()), late, static_cast<double>(span) / 1000.0);
 }
 
-void ReportRoundTrips(const char* what, const std::vector<double>& us) {
+void ReportPercentiles(const char* what, const std::vector<double>& us) {
   const auto p = Of(us);
   std::printf("%-30s %9.1f %9.1f %9.1f %9.1f\n", what, p.p50, p.p99, p.p999, p.max);
 }
@@ -239,6 +254,7 @@ int RunClient(double seconds) {
       std::filesystem::temp_directory_path() / ("korvo-latency-" + std::to_string(port) + ".txt");
   const std::string self = std::filesystem::canonical("/proc/self/exe").string();
   Phase ours, wire, bare;
+  SenderTimes ours_sender, bare_sender;
   std::vector<double> ours_rtt, bare_rtt;
   long robot_late = -1;
   {
@@ -259,7 +275,7 @@ int RunClient(double seconds) {
     std::map<JointGroup, RtJointTorqueCmd> cmds;
     cmds[JointGroup::ARM_1] = RtJointTorqueCmd(std::vector<double>(7, 0.0));
     cmds[JointGroup::ARM_2] = RtJointTorqueCmd(std::vector<double>(7, 0.0));
-    ours.sent = Stream(seconds, [&](int seq) {
+    ours.sent = Stream(seconds, ours_sender, [&](int seq) {
       cmds[JointGroup::ARM_1].tau_d[0] = seq;
       robot->StreamJointTorque(cmds);
     });
@@ -276,7 +292,7 @@ int RunClient(double seconds) {
     auto publisher = session->declare_publisher(zenoh::KeyExpr(kBareKey), std::move(options));
     const zenoh::Encoding encoding("zenoh/serialized");
     std::this_thread::sleep_for(std::chrono::milliseconds(500));  // the subscriber is matched
-    bare.sent = Stream(seconds, [&](int seq) {
+    bare.sent = Stream(seconds, bare_sender, [&](int seq) {
       const Bytes bytes = korvo::zenoh_mdw::Encode(Numbered(seq));
       publisher.put(bytes, encoding);
     });
@@ -317,10 +333,15 @@ int RunClient(double seconds) {
   Report("  the same, at zenoh's callback", wire);
   Report("bare put, same bytes", bare);
   std::printf("the robot counted %ld late commands in the whole first phase\n", robot_late);
+  std::printf("%-30s %9s %9s %9s %9s\n", "the sender's side", "p50", "p99", "p99.9", "max");
+  ReportPercentiles("wake-up after deadline, ours", ours_sender.wake_late_us);
+  ReportPercentiles("wake-up after deadline, bare", bare_sender.wake_late_us);
+  ReportPercentiles("StreamJointTorque call", ours_sender.call_us);
+  ReportPercentiles("bare put call", bare_sender.call_us);
   std::printf("%-30s %9s %9s %9s %9s   (%d each)\n", "round trip", "p50", "p99", "p99.9", "max",
               kRoundTrips);
-  ReportRoundTrips("plan_list()", ours_rtt);
-  ReportRoundTrips("bare query, same request", bare_rtt);
+  ReportPercentiles("plan_list()", ours_rtt);
+  ReportPercentiles("bare query, same request", bare_rtt);
   return 0;
 }
 
