@@ -29,6 +29,7 @@
 #include "korvo/vyr/file_io.hpp"
 #include "korvo/vyr/robot.hpp"
 #include "loopback.hpp"
+#include "measure.hpp"
 #include "middleware/zenoh.hpp"
 #include "sim/simulator.hpp"
 
@@ -43,11 +44,6 @@ constexpr char kRawKey[] = "bench/raw";
 constexpr int kRounds = 3;
 
 double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
-
-double Median(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  return v[v.size() / 2];
-}
 
 // ---- the robot side ---------------------------------------------------------------------------
 
@@ -78,25 +74,16 @@ int Serve(int port, std::size_t max_bytes) {
 // One bare query; true when a reply of `expect` bytes arrived.
 bool RawQuery(zenoh::Session& session, std::size_t send, std::size_t expect,
               const std::vector<std::uint8_t>& bytes) {
-  std::mutex mutex;
-  std::condition_variable cv;
-  bool done = false, ok = false;
+  bool ok = false;
   zenoh::GetOptions options;
   if (send > 0) options.payload = std::span<const std::uint8_t>(bytes.data(), send);
   options.timeout_ms = 60000;
-  session.get(
-      zenoh::KeyExpr(kRawKey), send > 0 ? "" : "n=" + std::to_string(expect),
+  korvo::bench::GetAndWait(
+      session, zenoh::KeyExpr(kRawKey), send > 0 ? "" : "n=" + std::to_string(expect),
       [&](const zenoh::Reply& reply) {
         if (reply.is_ok() && reply.get_ok().get_payload().size() == expect) ok = true;
       },
-      [&] {
-        std::lock_guard lock(mutex);
-        done = true;
-        cv.notify_all();
-      },
       std::move(options));
-  std::unique_lock lock(mutex);
-  cv.wait(lock, [&] { return done; });
   return ok;
 }
 
@@ -108,7 +95,7 @@ double Time(const std::function<bool()>& transfer) {
     if (!transfer()) return -1.0;
     seconds.push_back(Seconds(Clock::now() - start));
   }
-  return Median(seconds);
+  return korvo::bench::Median(seconds);
 }
 
 int Client(int port, std::size_t bytes) {

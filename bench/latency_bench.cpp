@@ -31,6 +31,7 @@
 #include "child_process.hpp"
 #include "korvo/vyr/robot.hpp"
 #include "loopback.hpp"
+#include "measure.hpp"
 #include "middleware/serialization.hpp"
 #include "middleware/session.hpp"
 #include "msgs/vyr_msg.hpp"
@@ -223,27 +224,14 @@ void ReportPercentiles(const char* what, const std::vector<double>& us) {
 
 // One bare query of `request`, waited for; its round trip in microseconds (negative: no reply).
 double BareRoundTrip(const zenoh::Session& session, const Bytes& request) {
-  std::mutex mutex;
-  std::condition_variable done_cv;
-  bool done = false, replied = false;
+  bool replied = false;
   const auto start = std::chrono::steady_clock::now();
   zenoh::GetOptions options;
   options.payload = request;
   options.timeout_ms = 2000;
-  session.get(
-      zenoh::KeyExpr(kBareRpcKey), "",
-      [&](const zenoh::Reply& reply) {
-        std::lock_guard lock(mutex);
-        replied = replied || reply.is_ok();
-      },
-      [&] {
-        std::lock_guard lock(mutex);
-        done = true;
-        done_cv.notify_all();
-      },
-      std::move(options));
-  std::unique_lock lock(mutex);
-  done_cv.wait(lock, [&] { return done; });
+  korvo::bench::GetAndWait(
+      session, zenoh::KeyExpr(kBareRpcKey), "",
+      [&](const zenoh::Reply& reply) { replied = replied || reply.is_ok(); }, std::move(options));
   const std::chrono::duration<double, std::micro> spent = std::chrono::steady_clock::now() - start;
   return replied ? spent.count() : -1.0;
 }

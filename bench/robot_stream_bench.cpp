@@ -15,6 +15,7 @@
 
 #include "korvo/vyr/robot.hpp"
 #include "loopback.hpp"
+#include "measure.hpp"
 #include "sim/simulator.hpp"
 
 namespace {
@@ -54,11 +55,7 @@ void LoopAndCountLateCommands(double seconds) {
   clock_gettime(CLOCK_MONOTONIC, &next);
   for (long i = 0; i < cycles; ++i) {
     g->robot->StreamJointTorque(cmds);
-    next.tv_nsec += 1'000'000;
-    if (next.tv_nsec >= 1'000'000'000) {
-      next.tv_nsec -= 1'000'000'000;
-      ++next.tv_sec;
-    }
+    korvo::bench::AddMillisecond(next);
     clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &next, nullptr);
   }
   const auto late = g->host->robot().timeliness_failure_count() - before;

@@ -21,9 +21,12 @@
 
 #include "korvo/vyr/robot.hpp"
 #include "loopback.hpp"
+#include "measure.hpp"
 #include "sim/simulator.hpp"
 
 namespace {
+
+using korvo::bench::Median;
 
 using korvo::vyr::JointGroup;
 using korvo::vyr::Mode;
@@ -80,11 +83,6 @@ std::string Listener(int tcp_port, int tls_port, const Certificates& certs) {
 std::string Connector(const std::string& endpoint, const std::string& tls) {
   return "{ mode: \"peer\", listen: { endpoints: [] }, connect: { endpoints: [\"" + endpoint +
          "\"] }, " + kLoopbackOnly + (tls.empty() ? "" : ", " + tls) + " }";
-}
-
-double Median(std::vector<double> values) {
-  std::sort(values.begin(), values.end());
-  return values[values.size() / 2];
 }
 
 struct Samples {

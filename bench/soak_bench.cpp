@@ -24,6 +24,7 @@
 #include "child_process.hpp"
 #include "korvo/vyr/vyr.hpp"
 #include "loopback.hpp"
+#include "measure.hpp"
 #include "middleware/subscriber.hpp"
 #include "msgs/vyr_msg.hpp"
 
@@ -33,14 +34,6 @@ using namespace std::chrono_literals;
 using korvo::bench::ResidentMiB;
 using korvo::vyr::JointGroup;
 using korvo::vyr::Mode;
-
-void AddMillisecond(timespec& t) {
-  t.tv_nsec += 1'000'000;
-  if (t.tv_nsec >= 1'000'000'000) {
-    t.tv_nsec -= 1'000'000'000;
-    ++t.tv_sec;
-  }
-}
 
 }  // namespace
 
@@ -139,7 +132,7 @@ int main(int argc, char** argv) {
                     static_cast<unsigned long long>(errors));
         std::fflush(stdout);
       }
-      AddMillisecond(next);
+      korvo::bench::AddMillisecond(next);
       clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &next, nullptr);
     }
     robot->Stop();
