@@ -7,8 +7,12 @@
 // commands also as zenoh hands them to a callback in the robot's process, which tells the
 // transport from the simulator's own handling.
 //
-//   latency_bench [SECONDS]                 each streaming phase (default 60)
-//   latency_bench --robot PORT FILE         (the robot's side, started by the first form)
+//   latency_bench [SECONDS] [--realtime client|robot|both]
+//       SECONDS: each streaming phase (default 60). --realtime: the sender's process, the
+//       robot's or both run as examples/cpp/realtime.hpp has it (memory locked, SCHED_FIFO
+//       for every thread, zenoh's included, as they inherit it from the thread that opens the
+//       session)
+//   latency_bench --robot PORT FILE [rt]    (the robot's side, started by the first form)
 #include <pthread.h>
 #include <signal.h>
 #include <time.h>
@@ -28,6 +32,7 @@
 #include <thread>
 #include <vector>
 
+#include "../examples/cpp/realtime.hpp"
 #include "child_process.hpp"
 #include "korvo/vyr/robot.hpp"
 #include "loopback.hpp"
@@ -75,7 +80,8 @@ vyr_msg::MotionCommands Numbered(int seq) {
 // Hosts the robot and the bare endpoints until SIGINT, then writes what arrived to `path`:
 // "robot T SEQ" per command the robot received, "bare T SEQ" per bare sample, and the robot's
 // own count of late commands.
-int RunRobot(int port, const std::string& path) {
+int RunRobot(int port, const std::string& path, bool realtime) {
+  if (realtime) korvo::examples::PrepareRealtime(80);
   sigset_t interrupt;
   sigemptyset(&interrupt);
   sigaddset(&interrupt, SIGINT);
@@ -203,10 +209,16 @@ void Report(const char* what, const Phase& phase) {
   std::vector<double> us;
   long late = 0, first = -1, last = -1;
   std::int64_t previous = 0;
+  std::string gaps;  // where the late gaps fell: "sequence number:gap in ms"
   for (const auto& [t, seq] : phase.arrived) {
     if (seq < 0 || seq >= static_cast<long>(phase.sent.size())) continue;
     us.push_back(static_cast<double>(t - phase.sent[seq]) / 1000.0);
-    if (previous != 0 && t - previous > kLateNs) ++late;
+    if (previous != 0 && t - previous > kLateNs) {
+      ++late;
+      char gap[48];
+      std::snprintf(gap, sizeof gap, " %ld:%.1f", seq, static_cast<double>(t - previous) / 1e6);
+      gaps += gap;
+    }
     previous = t;
     first = first < 0 ? seq : std::min(first, seq);
     last = std::max(last, seq);
@@ -215,11 +227,18 @@ void Report(const char* what, const Phase& phase) {
   const long span = last - first + 1;
   std::printf("%-30s %9.1f %9.1f %9.1f %9.1f %7ld %5ld %6.1f\n", what, p.p50, p.p99, p.p999, p.max,
               span - static_cast<long>(us.size()), late, static_cast<double>(span) / 1000.0);
+  if (!gaps.empty()) std::printf("%30s late gaps at (sequence number:ms)%s\n", "", gaps.c_str());
 }
 
-void ReportPercentiles(const char* what, const std::vector<double>& us) {
+// `first_seq`: the sequence number of the first value, to say where the maximum fell.
+void ReportPercentiles(const char* what, const std::vector<double>& us, long first_seq = -1) {
   const auto p = Of(us);
-  std::printf("%-30s %9.1f %9.1f %9.1f %9.1f\n", what, p.p50, p.p99, p.p999, p.max);
+  std::printf("%-30s %9.1f %9.1f %9.1f %9.1f", what, p.p50, p.p99, p.p999, p.max);
+  if (first_seq >= 0 && !us.empty()) {
+    std::printf("  (max at %ld)",
+                first_seq + static_cast<long>(std::max_element(us.begin(), us.end()) - us.begin()));
+  }
+  std::printf("\n");
 }
 
 // One bare query of `request`, waited for; its round trip in microseconds (negative: no reply).
@@ -236,7 +255,7 @@ double BareRoundTrip(const zenoh::Session& session, const Bytes& request) {
   return replied ? spent.count() : -1.0;
 }
 
-int RunClient(double seconds) {
+int RunClient(double seconds, bool realtime_client, bool realtime_robot) {
   const int port = korvo::test::FreeTcpPort();
   const std::filesystem::path file =
       std::filesystem::temp_directory_path() / ("korvo-latency-" + std::to_string(port) + ".txt");
@@ -246,7 +265,11 @@ int RunClient(double seconds) {
   std::vector<double> ours_rtt, bare_rtt;
   long robot_late = -1;
   {
-    korvo::bench::ChildProcess robot_side({self, "--robot", std::to_string(port), file.string()});
+    std::vector<std::string> robot_command{self, "--robot", std::to_string(port), file.string()};
+    if (realtime_robot) robot_command.emplace_back("rt");
+    korvo::bench::ChildProcess robot_side(robot_command);
+    // Before the session opens, so that zenoh's threads inherit the policy.
+    if (realtime_client) korvo::examples::PrepareRealtime(80);
     const korvo::test::TempFile connector(korvo::test::ConnectorConfig(port));
     const korvo::test::ScopedEnv env("ZENOH_CONFIG", connector.path());
     std::unique_ptr<korvo::vyr::Robot> robot;
@@ -322,10 +345,10 @@ int RunClient(double seconds) {
   Report("bare put, same bytes", bare);
   std::printf("the robot counted %ld late commands in the whole first phase\n", robot_late);
   std::printf("%-30s %9s %9s %9s %9s\n", "the sender's side", "p50", "p99", "p99.9", "max");
-  ReportPercentiles("wake-up after deadline, ours", ours_sender.wake_late_us);
-  ReportPercentiles("wake-up after deadline, bare", bare_sender.wake_late_us);
-  ReportPercentiles("StreamJointTorque call", ours_sender.call_us);
-  ReportPercentiles("bare put call", bare_sender.call_us);
+  ReportPercentiles("wake-up after deadline, ours", ours_sender.wake_late_us, 1);
+  ReportPercentiles("wake-up after deadline, bare", bare_sender.wake_late_us, 1);
+  ReportPercentiles("StreamJointTorque call", ours_sender.call_us, 0);
+  ReportPercentiles("bare put call", bare_sender.call_us, 0);
   std::printf("%-30s %9s %9s %9s %9s   (%d each)\n", "round trip", "p50", "p99", "p99.9", "max",
               kRoundTrips);
   ReportPercentiles("plan_list()", ours_rtt);
@@ -336,8 +359,23 @@ int RunClient(double seconds) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc == 4 && std::strcmp(argv[1], "--robot") == 0) {
-    return RunRobot(std::atoi(argv[2]), argv[3]);
+  if (argc >= 4 && std::strcmp(argv[1], "--robot") == 0) {
+    return RunRobot(std::atoi(argv[2]), argv[3], argc == 5);
   }
-  return RunClient(argc > 1 ? std::atof(argv[1]) : 60.0);
+  double seconds = 60.0;
+  std::string realtime = "none";
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--realtime") == 0 && i + 1 < argc) {
+      realtime = argv[++i];
+    } else {
+      seconds = std::atof(argv[i]);
+    }
+  }
+  if (realtime != "none" && realtime != "client" && realtime != "robot" && realtime != "both") {
+    std::fprintf(stderr, "usage: latency_bench [SECONDS] [--realtime client|robot|both]\n");
+    return 2;
+  }
+  std::printf("real-time recipe: %s\n", realtime.c_str());
+  return RunClient(seconds, realtime == "client" || realtime == "both",
+                   realtime == "robot" || realtime == "both");
 }

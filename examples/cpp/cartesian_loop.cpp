@@ -3,8 +3,6 @@
 // largest distance between a TCP and its target.
 //
 //   cartesian_loop SERIAL_NUMBER [seconds]
-#include <time.h>
-
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -14,6 +12,7 @@
 #include <thread>
 
 #include "korvo/vyr/vyr.hpp"
+#include "realtime.hpp"
 
 using korvo::vyr::JointGroup;
 using korvo::vyr::Mode;
@@ -24,6 +23,8 @@ int main(int argc, char** argv) {
     return 2;
   }
   const double seconds = argc > 2 ? std::stod(argv[2]) : 10.0;
+  // Locked memory and SCHED_FIFO before connecting, for zenoh's threads too (realtime.hpp).
+  korvo::examples::PrepareRealtime(80);
   try {
     korvo::vyr::Robot robot(argv[1], false);
     if (!robot.operational()) {
@@ -40,8 +41,9 @@ int main(int argc, char** argv) {
     const long cycles = static_cast<long>(seconds * 1000.0);
     const double w = 2.0 * std::numbers::pi * 0.25;  // one sway every 4 s
     double worst = 0.0;
-    timespec next{};
-    clock_gettime(CLOCK_MONOTONIC, &next);
+    // The loop's thread on the last core (realtime.hpp).
+    korvo::examples::PinToCpu(static_cast<int>(std::thread::hardware_concurrency()) - 1);
+    korvo::examples::Period period(std::chrono::milliseconds(1));
     for (long i = 0; i < cycles; ++i) {
       const double t = i * 0.001;
       // The sway starts and ends at rest: y = 3 cm * (1 - cos(w t)) / 2.
@@ -56,12 +58,7 @@ int main(int argc, char** argv) {
         worst = std::max(
             worst, std::hypot(p[0] - cmd.pose_d[0], p[1] - cmd.pose_d[1], p[2] - cmd.pose_d[2]));
       }
-      next.tv_nsec += 1'000'000;
-      if (next.tv_nsec >= 1'000'000'000) {
-        next.tv_nsec -= 1'000'000'000;
-        ++next.tv_sec;
-      }
-      clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &next, nullptr);
+      period.Wait();
     }
     robot.Stop();
     std::printf(

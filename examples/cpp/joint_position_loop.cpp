@@ -1,8 +1,6 @@
 // Streams joint positions at 1 kHz for 10 s: every arm joint swings ±0.1 rad around its start.
 //
 //   joint_position_loop SERIAL_NUMBER [seconds]
-#include <time.h>
-
 #include <cmath>
 #include <cstdio>
 #include <exception>
@@ -11,6 +9,7 @@
 #include <thread>
 
 #include "korvo/vyr/vyr.hpp"
+#include "realtime.hpp"
 
 using korvo::vyr::JointGroup;
 using korvo::vyr::Mode;
@@ -21,6 +20,8 @@ int main(int argc, char** argv) {
     return 2;
   }
   const double seconds = argc > 2 ? std::stod(argv[2]) : 10.0;
+  // Locked memory and SCHED_FIFO before connecting, for zenoh's threads too (realtime.hpp).
+  korvo::examples::PrepareRealtime(80);
   try {
     korvo::vyr::Robot robot(argv[1], false);
     if (!robot.operational()) {
@@ -37,8 +38,9 @@ int main(int argc, char** argv) {
     }
     const long cycles = static_cast<long>(seconds * 1000.0);
     const double w = 2.0 * std::numbers::pi * 0.25;  // one swing every 4 s
-    timespec next{};
-    clock_gettime(CLOCK_MONOTONIC, &next);
+    // The loop's thread on the last core (realtime.hpp).
+    korvo::examples::PinToCpu(static_cast<int>(std::thread::hardware_concurrency()) - 1);
+    korvo::examples::Period period(std::chrono::milliseconds(1));
     for (long i = 0; i < cycles; ++i) {
       const double t = i * 0.001;
       for (auto& [group, cmd] : cmds) {
@@ -50,12 +52,7 @@ int main(int argc, char** argv) {
         }
       }
       robot.StreamJointPosition(cmds);
-      next.tv_nsec += 1'000'000;
-      if (next.tv_nsec >= 1'000'000'000) {
-        next.tv_nsec -= 1'000'000'000;
-        ++next.tv_sec;
-      }
-      clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &next, nullptr);
+      period.Wait();
     }
     robot.Stop();
     const auto end = robot.states();

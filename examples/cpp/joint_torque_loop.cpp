@@ -1,14 +1,13 @@
 // Streams joint torques at 1 kHz for 10 s: a small damping torque that holds the arm where it is.
 //
 //   joint_torque_loop SERIAL_NUMBER [seconds]
-#include <time.h>
-
 #include <cstdio>
 #include <exception>
 #include <string>
 #include <thread>
 
 #include "korvo/vyr/vyr.hpp"
+#include "realtime.hpp"
 
 using korvo::vyr::JointGroup;
 using korvo::vyr::Mode;
@@ -19,6 +18,8 @@ int main(int argc, char** argv) {
     return 2;
   }
   const double seconds = argc > 2 ? std::stod(argv[2]) : 10.0;
+  // Locked memory and SCHED_FIFO before connecting, for zenoh's threads too (realtime.hpp).
+  korvo::examples::PrepareRealtime(80);
   try {
     korvo::vyr::Robot robot(argv[1], false);
     if (!robot.operational()) {
@@ -33,8 +34,9 @@ int main(int argc, char** argv) {
       cmds[group].tau_d.assign(robot.info().DoF.at(group), 0.0);
     }
     const long cycles = static_cast<long>(seconds * 1000.0);
-    timespec next{};
-    clock_gettime(CLOCK_MONOTONIC, &next);
+    // The loop's thread on the last core (realtime.hpp).
+    korvo::examples::PinToCpu(static_cast<int>(std::thread::hardware_concurrency()) - 1);
+    korvo::examples::Period period(std::chrono::milliseconds(1));
     for (long i = 0; i < cycles; ++i) {
       // Damping: a torque against the measured joint velocity.
       const auto states = robot.states();
@@ -43,12 +45,7 @@ int main(int argc, char** argv) {
         for (std::size_t j = 0; j < cmd.tau_d.size(); ++j) cmd.tau_d[j] = -2.0 * dq[j];
       }
       robot.StreamJointTorque(cmds);
-      next.tv_nsec += 1'000'000;
-      if (next.tv_nsec >= 1'000'000'000) {
-        next.tv_nsec -= 1'000'000'000;
-        ++next.tv_sec;
-      }
-      clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &next, nullptr);
+      period.Wait();
     }
     robot.Stop();
     std::printf("streamed %ld joint torque commands; timeliness limit reached: %s\n", cycles,

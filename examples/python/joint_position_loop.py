@@ -4,16 +4,20 @@
 """
 
 import math
+import os
 import sys
 import time
 
 import korvovyr as kv
+from realtime import Period, pin_to_cpu, prepare_realtime
 
 
 def main() -> None:
     if len(sys.argv) < 2:
         sys.exit(__doc__)
     seconds = float(sys.argv[2]) if len(sys.argv) > 2 else 10.0
+    # Locked memory and SCHED_FIFO before connecting, for zenoh's threads too (realtime.py).
+    prepare_realtime(80)
     robot = kv.Robot(sys.argv[1], verbose=False)
     if not robot.operational():
         robot.ServoOn()
@@ -25,7 +29,9 @@ def main() -> None:
     arms = list(robot.info().single_arm_groups)
     w = 2 * math.pi * 0.25  # one swing every 4 s
     cycles = int(seconds * 1000)
-    next_time = time.monotonic()
+    # The loop's thread on the last core (realtime.py).
+    pin_to_cpu(os.cpu_count() - 1)
+    period = Period(0.001)
     for i in range(cycles):
         t = i * 0.001
         offset, speed, accel = (
@@ -42,10 +48,7 @@ def main() -> None:
             for arm in arms
         }
         robot.StreamJointPosition(cmds)
-        next_time += 0.001
-        delay = next_time - time.monotonic()
-        if delay > 0:
-            time.sleep(delay)
+        period.wait()
     robot.Stop()
     print(
         f"streamed {cycles} joint position commands; timeliness limit reached: "

@@ -1,8 +1,14 @@
 // korvo-sim: runs a simulated Korvo robot until interrupted.
 //
 //   korvo-sim --model MODEL --serial SN [--ext-axes N] [--config FILE] [--kinematic] [--ready]
-//             [--verbose]
+//             [--realtime] [--verbose]
+#include <pthread.h>
+#include <sched.h>
 #include <signal.h>
+#include <sys/mman.h>
+
+#include <cerrno>
+#include <cstring>
 
 #include <cstdlib>
 #include <fstream>
@@ -22,7 +28,7 @@ namespace {
 
 constexpr const char* kUsage =
     "usage: korvo-sim --model MODEL --serial SN [--ext-axes N] [--config FILE] [--kinematic]\n"
-    "                 [--ready] [--verbose]\n"
+    "                 [--ready] [--realtime] [--verbose]\n"
     "  MODEL  one of Olvar-L, Olvar-LL, TAVU-Core, TAVU-Plus, TAVU-Ultra\n"
     "  SN     the robot's serial number, e.g. Olvar-L-000001\n"
     "  N      external axes, 0 to 6 (default 0)\n"
@@ -30,7 +36,10 @@ constexpr const char* kUsage =
     "default\n"
     "  --kinematic  the joints follow their commands kinematically instead of moving as the\n"
     "               robot's dynamics and controllers make them (the physical twin, the default)\n"
-    "  --ready    start servoed on: brakes released, ready to operate\n";
+    "  --ready    start servoed on: brakes released, ready to operate\n"
+    "  --realtime every thread under SCHED_FIFO (priority 80) and memory locked, so that the\n"
+    "             simulator's receive and its 1 kHz loop never make a command late (needs root\n"
+    "             or CAP_SYS_NICE and CAP_IPC_LOCK; without them, a warning and as usual)\n";
 
 struct Options {
   std::string model;
@@ -40,6 +49,7 @@ struct Options {
   bool verbose = false;
   bool physics = true;
   bool ready = false;
+  bool realtime = false;
 };
 
 [[noreturn]] void Fail(const std::string& message) {
@@ -73,6 +83,8 @@ Options Parse(int argc, char** argv) {
       options.physics = false;
     } else if (arg == "--ready") {
       options.ready = true;
+    } else if (arg == "--realtime") {
+      options.realtime = true;
     } else if (arg == "--verbose") {
       options.verbose = true;
     } else if (arg == "--help" || arg == "-h") {
@@ -108,6 +120,21 @@ std::string ListenEndpoints(const std::optional<std::string>& path) {
   return endpoints.empty() ? "no endpoint (connects only)" : endpoints;
 }
 
+// Locks memory and puts the calling thread, and every thread it starts afterwards (the
+// simulator's loop and zenoh's), under SCHED_FIFO. A refusal is a warning: the simulator runs
+// as usual.
+void EnterRealtime() {
+  if (mlockall(MCL_CURRENT | MCL_FUTURE) != 0) {
+    std::cerr << "korvo-sim: warning: memory not locked (" << std::strerror(errno) << ")\n";
+  }
+  sched_param param{};
+  param.sched_priority = 80;
+  if (const int error = pthread_setschedparam(pthread_self(), SCHED_FIFO, &param); error != 0) {
+    std::cerr << "korvo-sim: warning: no real-time priority (" << std::strerror(error)
+              << "; needs root or CAP_SYS_NICE): other programs may delay commands\n";
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -115,6 +142,7 @@ int main(int argc, char** argv) {
   const auto model = korvo::sim::ProductModelFromName(options.model);
   if (!model) Fail("unknown model " + options.model);
   if (options.verbose) spdlog::set_level(spdlog::level::debug);
+  if (options.realtime) EnterRealtime();
 
   // Every thread started from here on inherits the blocked signals; main waits for them.
   sigset_t signals;
@@ -142,7 +170,9 @@ int main(int argc, char** argv) {
 
     int signal = 0;
     sigwait(&signals, &signal);
-    std::cout << "korvo-sim: stopping" << std::endl;
+    std::cout << "korvo-sim: stopping; " << options.serial << " saw "
+              << host.robot().timeliness_failure_count()
+              << " late commands (more than 3 ms after the one before)" << std::endl;
   } catch (const std::exception& e) {
     std::cerr << "korvo-sim: " << e.what() << std::endl;
     return 1;
