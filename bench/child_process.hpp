@@ -33,12 +33,21 @@ class ChildProcess {
   ChildProcess(const ChildProcess&) = delete;
   ChildProcess& operator=(const ChildProcess&) = delete;
   ~ChildProcess() {
+    if (pid_ <= 0) return;
     kill(pid_, SIGINT);
     int status = 0;
     waitpid(pid_, &status, 0);
   }
 
   pid_t pid() const { return pid_; }
+
+  // Waits for the program to end by itself; returns its wait status.
+  int Wait() {
+    int status = 0;
+    waitpid(pid_, &status, 0);
+    pid_ = 0;
+    return status;
+  }
 
  private:
   pid_t pid_ = 0;

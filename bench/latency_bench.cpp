@@ -27,6 +27,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -41,6 +42,7 @@
 #include "middleware/session.hpp"
 #include "msgs/vyr_msg.hpp"
 #include "sim/simulator.hpp"
+#include "stall_probe.hpp"
 
 namespace {
 
@@ -205,11 +207,13 @@ struct Phase {
 
 // The robot keeps the newest commands within a byte budget (about 40 s of two-arm commands):
 // what was lost counts within the span of sequence numbers that arrived.
-void Report(const char* what, const Phase& phase) {
+void Report(const char* what, const Phase& phase,
+            const std::vector<korvo::bench::StallProbe::Stall>& stalls) {
   std::vector<double> us;
   long late = 0, first = -1, last = -1;
   std::int64_t previous = 0;
   std::string gaps;  // where the late gaps fell: "sequence number:gap in ms"
+  long stalled = 0;  // late gaps during which the machine itself stalled
   for (const auto& [t, seq] : phase.arrived) {
     if (seq < 0 || seq >= static_cast<long>(phase.sent.size())) continue;
     us.push_back(static_cast<double>(t - phase.sent[seq]) / 1000.0);
@@ -218,6 +222,7 @@ void Report(const char* what, const Phase& phase) {
       char gap[48];
       std::snprintf(gap, sizeof gap, " %ld:%.1f", seq, static_cast<double>(t - previous) / 1e6);
       gaps += gap;
+      if (korvo::bench::DuringStall(stalls, previous, t)) ++stalled;
     }
     previous = t;
     first = first < 0 ? seq : std::min(first, seq);
@@ -227,7 +232,12 @@ void Report(const char* what, const Phase& phase) {
   const long span = last - first + 1;
   std::printf("%-30s %9.1f %9.1f %9.1f %9.1f %7ld %5ld %6.1f\n", what, p.p50, p.p99, p.p999, p.max,
               span - static_cast<long>(us.size()), late, static_cast<double>(span) / 1000.0);
-  if (!gaps.empty()) std::printf("%30s late gaps at (sequence number:ms)%s\n", "", gaps.c_str());
+  if (!gaps.empty()) {
+    std::printf(
+        "%30s late gaps at (sequence number:ms)%s; %ld of them while the machine "
+        "stalled\n",
+        "", gaps.c_str(), stalled);
+  }
 }
 
 // `first_seq`: the sequence number of the first value, to say where the maximum fell.
@@ -261,6 +271,11 @@ int RunClient(double seconds, bool realtime_client, bool realtime_robot) {
       std::filesystem::temp_directory_path() / ("korvo-latency-" + std::to_string(port) + ".txt");
   const std::string self = std::filesystem::canonical("/proc/self/exe").string();
   Phase ours, wire, bare;
+  // The machine's own stalls, seen by a probe on each core for the whole run.
+  std::vector<std::unique_ptr<korvo::bench::StallProbe>> probes;
+  for (int cpu = 0; cpu < static_cast<int>(std::thread::hardware_concurrency()); ++cpu) {
+    probes.push_back(std::make_unique<korvo::bench::StallProbe>(cpu));
+  }
   SenderTimes ours_sender, bare_sender;
   std::vector<double> ours_rtt, bare_rtt;
   long robot_late = -1;
@@ -322,6 +337,14 @@ int RunClient(double seconds, bool realtime_client, bool realtime_robot) {
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(200));  // the last samples land
   }  // the robot's side writes its file when interrupted
+  std::vector<korvo::bench::StallProbe::Stall> stalls;
+  long machine_stalls = 0;
+  for (auto& probe : probes) {
+    for (const auto& stall : probe->Stop()) {
+      stalls.push_back(stall);
+      if (stall.late_ns > kLateNs - 1'000'000) ++machine_stalls;
+    }
+  }
 
   std::ifstream in(file);
   for (std::string kind; in >> kind;) {
@@ -340,10 +363,14 @@ int RunClient(double seconds, bool realtime_client, bool realtime_robot) {
   std::printf("%-30s %9s %9s %9s %9s %7s %5s %6s\n", "call to receipt", "p50", "p99", "p99.9",
               "max", "lost", "late", "over s");
   wire.sent = ours.sent;
-  Report("StreamJointTorque (two arms)", ours);
-  Report("  the same, at zenoh's callback", wire);
-  Report("bare put, same bytes", bare);
+  Report("StreamJointTorque (two arms)", ours, stalls);
+  Report("  the same, at zenoh's callback", wire, stalls);
+  Report("bare put, same bytes", bare, stalls);
   std::printf("the robot counted %ld late commands in the whole first phase\n", robot_late);
+  std::printf(
+      "the machine itself stalled %ld times for more than 2 ms, enough for a 3 ms gap (a "
+      "probe per core)\n",
+      machine_stalls);
   std::printf("%-30s %9s %9s %9s %9s\n", "the sender's side", "p50", "p99", "p99.9", "max");
   ReportPercentiles("wake-up after deadline, ours", ours_sender.wake_late_us, 1);
   ReportPercentiles("wake-up after deadline, bare", bare_sender.wake_late_us, 1);

@@ -1,0 +1,256 @@
+// Many robots per client process: one client process streams joint torques at 1 kHz to each of
+// 1, 2, 4 and 8 two-arm robots, hosted together by one simulator process (the physical twin, as
+// korvo-sim runs them). One loop thread serves every robot each millisecond: it reads the
+// robot's states, computes a damping torque and streams it. Reports per robot: both processes'
+// CPU, the commands the robot saw late, the states the client received per second and the
+// commands the robot received per second; and the loop's longest cycle.
+//
+//   scale_bench [SECONDS] [--realtime]   each count of robots (default 30 s); --realtime: both
+//                                        processes as examples/cpp/realtime.hpp has it
+//   scale_bench --client N SECONDS [rt]  (one row, in a process of its own: one session each)
+//   scale_bench --robots N PORT FILE [rt]  (the simulator's side of a row)
+#include <signal.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "../examples/cpp/realtime.hpp"
+#include "child_process.hpp"
+#include "korvo/vyr/vyr.hpp"
+#include "loopback.hpp"
+#include "middleware/serialization.hpp"
+#include "middleware/session.hpp"
+#include "msgs/vyr_msg.hpp"
+#include "sim/simulator.hpp"
+
+namespace {
+
+using namespace std::chrono_literals;
+using korvo::vyr::JointGroup;
+using korvo::vyr::Mode;
+
+std::string Serial(int i) { return "Olvar-LL-" + std::to_string(100001 + i); }
+
+// ---- the simulator's side -----------------------------------------------------------------------
+
+// Hosts `count` robots until SIGINT, then writes "SERIAL LATE COMMANDS" per robot to `path`.
+int RunRobots(int count, int port, const std::string& path, bool realtime) {
+  if (realtime) korvo::examples::PrepareRealtime(80);
+  sigset_t interrupt;
+  sigemptyset(&interrupt);
+  sigaddset(&interrupt, SIGINT);
+  pthread_sigmask(SIG_BLOCK, &interrupt, nullptr);  // before any thread starts: they inherit it
+
+  korvo::sim::Simulator simulator(zenoh::Config::from_str(korvo::test::ListenerConfig(port)));
+  std::vector<korvo::sim::RobotHost*> hosts;
+  for (int i = 0; i < count; ++i) {
+    auto& host = simulator.AddRobot(korvo::vyr::ProductModel::Olvar_LL, Serial(i));
+    host.robot().EnablePhysics(true);
+    host.robot().MakeReady();
+    hosts.push_back(&host);
+  }
+  int signal = 0;
+  sigwait(&interrupt, &signal);
+  std::ofstream out(path);
+  for (int i = 0; i < count; ++i) {
+    out << Serial(i) << ' ' << hosts[i]->robot().timeliness_failure_count() << ' '
+        << hosts[i]->commands().size() << '\n';
+  }
+  return 0;
+}
+
+// ---- the client's side --------------------------------------------------------------------------
+
+int RunClient(int count, double seconds, bool realtime) {
+  const int port = korvo::test::FreeTcpPort();
+  const std::filesystem::path file =
+      std::filesystem::temp_directory_path() / ("korvo-scale-" + std::to_string(port) + ".txt");
+  const std::string self = std::filesystem::canonical("/proc/self/exe").string();
+  std::vector<std::string> robots_command{self, "--robots", std::to_string(count),
+                                          std::to_string(port), file.string()};
+  if (realtime) robots_command.emplace_back("rt");
+
+  double client_cpu = 0, sim_cpu = 0, longest_cycle_ms = 0;
+  std::vector<std::uint64_t> states_received(count);
+  std::vector<long> late(count);  // within the measured window
+  {
+    korvo::bench::ChildProcess robots_side(robots_command);
+    // Before the session opens, so that zenoh's threads inherit the policy.
+    if (realtime) korvo::examples::PrepareRealtime(80);
+    const korvo::test::TempFile connector(korvo::test::ConnectorConfig(port));
+    const korvo::test::ScopedEnv env("ZENOH_CONFIG", connector.path());
+    std::vector<std::unique_ptr<korvo::vyr::Robot>> robots;
+    for (int i = 0; i < count; ++i) {
+      for (int attempt = 0; robots.size() == static_cast<std::size_t>(i); ++attempt) {
+        try {
+          robots.push_back(std::make_unique<korvo::vyr::Robot>(Serial(i), false));
+        } catch (const std::exception&) {
+          if (attempt == 50) throw;  // the simulator's process takes a moment to listen
+          std::this_thread::sleep_for(100ms);
+        }
+      }
+    }
+    for (auto& robot : robots) {
+      while (!robot->operational()) std::this_thread::sleep_for(10ms);
+      robot->SwitchMode(Mode::RT_JOINT_TORQUE);
+    }
+
+    // The states this process receives, counted beside the library on its own session; on
+    // request, the robot's count of late commands that the next states carry.
+    const auto session = korvo::zenoh_mdw::GetSharedSession();
+    std::vector<std::atomic<std::uint64_t>> received(count);
+    std::vector<std::atomic<bool>> asked(count);
+    std::vector<std::atomic<std::int64_t>> late_seen(count);
+    std::vector<zenoh::Subscriber<void>> counters;
+    for (int i = 0; i < count; ++i) {
+      counters.push_back(session->declare_subscriber(
+          zenoh::KeyExpr("korvo/vyr/" + Serial(i) + "/states"),
+          [&, i](const zenoh::Sample& sample) {
+            ++received[i];
+            if (!asked[i]) return;
+            const auto states =
+                korvo::zenoh_mdw::Decode<korvo::zenoh_msgs::vyr_msg::RealtimeStates>(
+                    sample.get_payload());
+            late_seen[i] = static_cast<std::int64_t>(states.timeliness_failure_count);
+            asked[i] = false;
+          },
+          zenoh::closures::none));
+    }
+    // Each robot's count of late commands, as its next states say.
+    const auto late_counts = [&] {
+      for (int i = 0; i < count; ++i) asked[i] = true;
+      for (int i = 0; i < count; ++i) {
+        while (asked[i]) std::this_thread::sleep_for(1ms);
+      }
+      std::vector<std::int64_t> counts;
+      for (int i = 0; i < count; ++i) counts.push_back(late_seen[i]);
+      return counts;
+    };
+
+    std::vector<std::map<JointGroup, korvo::vyr::RtJointTorqueCmd>> cmds(count);
+    for (int i = 0; i < count; ++i) {
+      for (const auto& [group, name] : robots[i]->info().single_arm_groups) {
+        cmds[i][group].tau_d.assign(robots[i]->info().DoF.at(group), 0.0);
+      }
+    }
+    const auto cycle = [&] {
+      for (int i = 0; i < count; ++i) {
+        const auto states = robots[i]->states();
+        for (auto& [group, cmd] : cmds[i]) {
+          const auto& dq = states.at(group).dq;
+          for (std::size_t j = 0; j < cmd.tau_d.size(); ++j) cmd.tau_d[j] = -2.0 * dq[j];
+        }
+        robots[i]->StreamJointTorque(cmds[i]);
+      }
+    };
+
+    korvo::examples::Period period(1ms);
+    for (int i = 0; i < 1000; ++i) {  // one second to settle, not measured
+      cycle();
+      period.Wait();
+    }
+    const auto late_before = late_counts();
+    std::vector<std::uint64_t> received_before(count);
+    for (int i = 0; i < count; ++i) received_before[i] = received[i];
+    const double client_before = korvo::bench::CpuSeconds(getpid());
+    const double sim_before = korvo::bench::CpuSeconds(robots_side.pid());
+    const long cycles = static_cast<long>(seconds * 1000.0);
+    for (long c = 0; c < cycles; ++c) {
+      const auto start = std::chrono::steady_clock::now();
+      cycle();
+      const std::chrono::duration<double, std::milli> spent =
+          std::chrono::steady_clock::now() - start;
+      longest_cycle_ms = std::max(longest_cycle_ms, spent.count());
+      period.Wait();
+    }
+    client_cpu = korvo::bench::CpuSeconds(getpid()) - client_before;
+    sim_cpu = korvo::bench::CpuSeconds(robots_side.pid()) - sim_before;
+    for (int i = 0; i < count; ++i) states_received[i] = received[i] - received_before[i];
+    const auto late_after = late_counts();
+    for (int i = 0; i < count; ++i) late[i] = late_after[i] - late_before[i];
+    for (auto& robot : robots) robot->Stop();
+  }  // the simulator's side writes its file when interrupted
+
+  std::vector<long> commands;
+  std::ifstream in(file);
+  for (std::string serial; in >> serial;) {
+    long all_late = 0, n = 0;
+    in >> all_late >> n;
+    commands.push_back(n);
+  }
+  std::filesystem::remove(file);
+  if (commands.size() != static_cast<std::size_t>(count)) {
+    std::fprintf(stderr, "the simulator's side reported %zu robots of %d\n", commands.size(),
+                 count);
+    return 1;
+  }
+  // Per robot: CPU in percent of one core, late commands (the most and the total), the fewest
+  // states received per second and the fewest commands received per second (over the whole run,
+  // settling included, so a little above 1000).
+  const double window = seconds;
+  const double total_seconds = seconds + 1.0;
+  std::printf(
+      "%6d %12.1f %12.1f %9ld %9ld %12.0f %14.0f %12.2f\n", count,
+      100.0 * client_cpu / window / count, 100.0 * sim_cpu / window / count,
+      *std::max_element(late.begin(), late.end()),
+      [&] {
+        long total = 0;
+        for (long l : late) total += l;
+        return total;
+      }(),
+      static_cast<double>(*std::min_element(states_received.begin(), states_received.end())) /
+          window,
+      static_cast<double>(*std::min_element(commands.begin(), commands.end())) / total_seconds,
+      longest_cycle_ms);
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc >= 5 && std::strcmp(argv[1], "--robots") == 0) {
+    return RunRobots(std::atoi(argv[2]), std::atoi(argv[3]), argv[4], argc == 6);
+  }
+  if (argc >= 4 && std::strcmp(argv[1], "--client") == 0) {
+    return RunClient(std::atoi(argv[2]), std::atof(argv[3]), argc == 5);
+  }
+  double seconds = 30.0;
+  bool realtime = false;
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--realtime") == 0) {
+      realtime = true;
+    } else {
+      seconds = std::atof(argv[i]);
+    }
+  }
+  std::printf(
+      "one client process, N two-arm robots in one simulator process, 1 kHz each, %.0f s;"
+      " real-time recipe: %s\n",
+      seconds, realtime ? "both processes" : "none");
+  std::printf("%6s %12s %12s %9s %9s %12s %14s %12s\n", "robots", "client %cpu", "sim %cpu",
+              "late max", "late all", "states/s min", "commands/s min", "cycle max ms");
+  std::printf("%6s %12s %12s %9s %9s %12s %14s %12s\n", "", "per robot", "per robot", "per robot",
+              "", "per robot", "per robot", "");
+  std::fflush(stdout);
+  const std::string self = std::filesystem::canonical("/proc/self/exe").string();
+  for (const int count : {1, 2, 4, 8}) {
+    std::vector<std::string> command{self, "--client", std::to_string(count),
+                                     std::to_string(seconds)};
+    if (realtime) command.emplace_back("rt");
+    korvo::bench::ChildProcess row(command);
+    if (row.Wait() != 0) return 1;
+  }
+  return 0;
+}
