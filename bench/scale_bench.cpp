@@ -3,7 +3,8 @@
 // korvo-sim runs them). One loop thread serves every robot each millisecond: it reads the
 // robot's states, computes a damping torque and streams it. Reports per robot: both processes'
 // CPU, the commands the robot saw late, the states the client received per second and the
-// commands the robot received per second; and the loop's longest cycle.
+// commands the robot received per second; the loop's longest cycle; and the machine's own stalls
+// of more than 2 ms (bench/stall_probe.hpp), each of which leaves every robot a late command.
 //
 //   scale_bench [SECONDS] [--realtime]   each count of robots (default 30 s); --realtime: both
 //                                        processes as examples/cpp/realtime.hpp has it
@@ -34,6 +35,7 @@
 #include "middleware/session.hpp"
 #include "msgs/vyr_msg.hpp"
 #include "sim/simulator.hpp"
+#include "stall_probe.hpp"
 
 namespace {
 
@@ -41,7 +43,15 @@ using namespace std::chrono_literals;
 using korvo::vyr::JointGroup;
 using korvo::vyr::Mode;
 
+constexpr std::int64_t kLateNs = 3'000'000;
+
 std::string Serial(int i) { return "Olvar-LL-" + std::to_string(100001 + i); }
+
+std::int64_t RealtimeNs() {
+  timespec t{};
+  clock_gettime(CLOCK_REALTIME, &t);
+  return std::int64_t{t.tv_sec} * 1'000'000'000 + t.tv_nsec;
+}
 
 // ---- the simulator's side -----------------------------------------------------------------------
 
@@ -55,19 +65,32 @@ int RunRobots(int count, int port, const std::string& path, bool realtime) {
 
   korvo::sim::Simulator simulator(zenoh::Config::from_str(korvo::test::ListenerConfig(port)));
   std::vector<korvo::sim::RobotHost*> hosts;
+  // Gaps of more than 3 ms between the commands zenoh hands over, before the simulator's
+  // handler: when they match the robot's late commands, the simulator added none.
+  std::mutex mutex;
+  std::vector<std::int64_t> last(count), wire_gaps;
+  std::vector<zenoh::Subscriber<void>> wire;
   for (int i = 0; i < count; ++i) {
     auto& host = simulator.AddRobot(korvo::vyr::ProductModel::Olvar_LL, Serial(i));
     host.robot().EnablePhysics(true);
     host.robot().MakeReady();
     hosts.push_back(&host);
+    wire.push_back(simulator.session()->declare_subscriber(
+        zenoh::KeyExpr("korvo/vyr/" + Serial(i) + "/commands"),
+        [&, i](const zenoh::Sample&) {
+          const std::int64_t now = RealtimeNs();
+          std::lock_guard lock(mutex);
+          if (last[i] != 0 && now - last[i] > kLateNs) wire_gaps.push_back(now);
+          last[i] = now;
+        },
+        zenoh::closures::none));
   }
   int signal = 0;
   sigwait(&interrupt, &signal);
   std::ofstream out(path);
-  for (int i = 0; i < count; ++i) {
-    out << Serial(i) << ' ' << hosts[i]->robot().timeliness_failure_count() << ' '
-        << hosts[i]->commands().size() << '\n';
-  }
+  for (int i = 0; i < count; ++i) out << "robot " << hosts[i]->commands().size() << '\n';
+  std::lock_guard lock(mutex);
+  for (const std::int64_t t : wire_gaps) out << "gap " << t << '\n';
   return 0;
 }
 
@@ -85,6 +108,8 @@ int RunClient(int count, double seconds, bool realtime) {
   double client_cpu = 0, sim_cpu = 0, longest_cycle_ms = 0;
   std::vector<std::uint64_t> states_received(count);
   std::vector<long> late(count);  // within the measured window
+  long machine_stalls = 0, send_gaps = 0, wire_gaps = 0;
+  std::int64_t window_start = 0, window_end = 0;
   {
     korvo::bench::ChildProcess robots_side(robots_command);
     // Before the session opens, so that zenoh's threads inherit the policy.
@@ -161,34 +186,63 @@ int RunClient(int count, double seconds, bool realtime) {
       cycle();
       period.Wait();
     }
+    // The machine's own stalls of more than 2 ms during the window: each leaves every robot a
+    // gap of more than 3 ms, whatever the programs do.
+    std::vector<std::unique_ptr<korvo::bench::StallProbe>> probes;
+    for (int cpu = 0; cpu < static_cast<int>(std::thread::hardware_concurrency()); ++cpu) {
+      probes.push_back(std::make_unique<korvo::bench::StallProbe>(cpu));
+    }
     const auto late_before = late_counts();
     std::vector<std::uint64_t> received_before(count);
     for (int i = 0; i < count; ++i) received_before[i] = received[i];
     const double client_before = korvo::bench::CpuSeconds(getpid());
     const double sim_before = korvo::bench::CpuSeconds(robots_side.pid());
     const long cycles = static_cast<long>(seconds * 1000.0);
+    window_start = RealtimeNs();
+    auto previous_start = std::chrono::steady_clock::now();
     for (long c = 0; c < cycles; ++c) {
       const auto start = std::chrono::steady_clock::now();
+      if (start - previous_start > std::chrono::nanoseconds(kLateNs)) ++send_gaps;
+      previous_start = start;
       cycle();
       const std::chrono::duration<double, std::milli> spent =
           std::chrono::steady_clock::now() - start;
       longest_cycle_ms = std::max(longest_cycle_ms, spent.count());
       period.Wait();
     }
+    window_end = RealtimeNs();
     client_cpu = korvo::bench::CpuSeconds(getpid()) - client_before;
     sim_cpu = korvo::bench::CpuSeconds(robots_side.pid()) - sim_before;
     for (int i = 0; i < count; ++i) states_received[i] = received[i] - received_before[i];
     const auto late_after = late_counts();
+    std::vector<korvo::bench::StallProbe::Stall> all_stalls;
+    for (auto& probe : probes) {
+      for (const auto& stall : probe->Stop()) {
+        if (stall.late_ns > 2'000'000) all_stalls.push_back(stall);
+      }
+    }
+    // Stalls seen on several cores at once count once.
+    std::sort(all_stalls.begin(), all_stalls.end(),
+              [](const auto& a, const auto& b) { return a.deadline_ns < b.deadline_ns; });
+    std::int64_t covered_until = 0;
+    for (const auto& stall : all_stalls) {
+      if (stall.deadline_ns >= covered_until) ++machine_stalls;
+      covered_until = std::max(covered_until, stall.deadline_ns + stall.late_ns);
+    }
     for (int i = 0; i < count; ++i) late[i] = late_after[i] - late_before[i];
     for (auto& robot : robots) robot->Stop();
   }  // the simulator's side writes its file when interrupted
 
   std::vector<long> commands;
   std::ifstream in(file);
-  for (std::string serial; in >> serial;) {
-    long all_late = 0, n = 0;
-    in >> all_late >> n;
-    commands.push_back(n);
+  for (std::string kind; in >> kind;) {
+    std::int64_t value = 0;
+    in >> value;
+    if (kind == "robot") {
+      commands.push_back(static_cast<long>(value));
+    } else if (value >= window_start && value <= window_end) {
+      ++wire_gaps;
+    }
   }
   std::filesystem::remove(file);
   if (commands.size() != static_cast<std::size_t>(count)) {
@@ -196,23 +250,20 @@ int RunClient(int count, double seconds, bool realtime) {
                  count);
     return 1;
   }
-  // Per robot: CPU in percent of one core, late commands (the most and the total), the fewest
-  // states received per second and the fewest commands received per second (over the whole run,
-  // settling included, so a little above 1000).
-  const double window = seconds;
-  const double total_seconds = seconds + 1.0;
+  // Per robot: CPU in percent of one core, the fewest states received per second and the fewest
+  // commands received per second (over the whole run, settling included). Then, for all robots
+  // in the window: late commands (the most of one robot, and all), gaps of more than 3 ms at
+  // zenoh's callback in the simulator's process, gaps of more than 3 ms between the loop's
+  // cycles, the machine's stalls; and the loop's longest cycle.
+  long all_late = 0;
+  for (long l : late) all_late += l;
   std::printf(
-      "%6d %12.1f %12.1f %9ld %9ld %12.0f %14.0f %12.2f\n", count,
-      100.0 * client_cpu / window / count, 100.0 * sim_cpu / window / count,
-      *std::max_element(late.begin(), late.end()),
-      [&] {
-        long total = 0;
-        for (long l : late) total += l;
-        return total;
-      }(),
+      "%6d %8.1f %8.1f %9.0f %9.0f %6ld %6ld %7ld %6ld %7ld %8.2f\n", count,
+      100.0 * client_cpu / seconds / count, 100.0 * sim_cpu / seconds / count,
       static_cast<double>(*std::min_element(states_received.begin(), states_received.end())) /
-          window,
-      static_cast<double>(*std::min_element(commands.begin(), commands.end())) / total_seconds,
+          seconds,
+      static_cast<double>(*std::min_element(commands.begin(), commands.end())) / (seconds + 1.0),
+      *std::max_element(late.begin(), late.end()), all_late, wire_gaps, send_gaps, machine_stalls,
       longest_cycle_ms);
   return 0;
 }
@@ -239,10 +290,10 @@ int main(int argc, char** argv) {
       "one client process, N two-arm robots in one simulator process, 1 kHz each, %.0f s;"
       " real-time recipe: %s\n",
       seconds, realtime ? "both processes" : "none");
-  std::printf("%6s %12s %12s %9s %9s %12s %14s %12s\n", "robots", "client %cpu", "sim %cpu",
-              "late max", "late all", "states/s min", "commands/s min", "cycle max ms");
-  std::printf("%6s %12s %12s %9s %9s %12s %14s %12s\n", "", "per robot", "per robot", "per robot",
-              "", "per robot", "per robot", "");
+  std::printf("%6s %8s %8s %9s %9s %6s %6s %7s %6s %7s %8s\n", "", "client", "sim", "states/s",
+              "cmds/s", "late", "late", "at", "send", "machine", "cycle");
+  std::printf("%6s %8s %8s %9s %9s %6s %6s %7s %6s %7s %8s\n", "robots", "%cpu", "%cpu", "min",
+              "min", "max", "all", "zenoh", "gaps", "stalls", "max [ms]");
   std::fflush(stdout);
   const std::string self = std::filesystem::canonical("/proc/self/exe").string();
   for (const int count : {1, 2, 4, 8}) {
