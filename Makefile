@@ -81,6 +81,7 @@ demo: build
 bench: build
 	@for b in $(BUILD)/bench/*_bench; do \
 	  case $$b in *soak_bench) continue;; esac; echo "== $$b"; "$$b"; done
+	@$(VPY) -m pip install -q -r bench/requirements.txt  # upstream zenoh, a reference
 	@for b in bench/*_bench.py; do echo "== $$b"; $(VPY) "$$b"; done
 
 # One client streaming at 1 kHz to korvo-sim for SOAK_SECONDS (10 minutes): memory, late commands.

@@ -54,7 +54,7 @@ def run(example, seconds, sim_options, directory):
         sim.send_signal(signal.SIGINT)
         out, err = sim.communicate(timeout=30)
         probed = probe.communicate(timeout=30)[0] if probe else ""
-    late = re.search(r"saw (\d+) late commands", out)
+    late = re.search(r"after the one before\): (\d+)", out)
     per_core = [int(m) for m in re.findall(r"^\s*\d+\s+\d+\s+(\d+)\s", probed, re.MULTILINE)]
     everywhere = re.search(r"at once: (\d+)", probed)
     stalls = (sum(per_core), int(everywhere.group(1)) if everywhere else -1)

@@ -7,12 +7,15 @@
 // commands also as zenoh hands them to a callback in the robot's process, which tells the
 // transport from the simulator's own handling.
 //
-//   latency_bench [SECONDS] [--realtime client|robot|both]
+//   latency_bench [SECONDS] [--realtime client|robot|both] [--router]
 //       SECONDS: each streaming phase (default 60). --realtime: the sender's process, the
 //       robot's or both run as examples/cpp/realtime.hpp has it (memory locked, SCHED_FIFO
 //       for every thread, zenoh's included, as they inherit it from the thread that opens the
-//       session)
-//   latency_bench --robot PORT FILE [rt]    (the robot's side, started by the first form)
+//       session). --router: both sides in client mode meet through a zenoh router in a third
+//       process (a session in router mode, as zenohd runs it), as in examples/router; with
+//       --realtime both, the router runs under the recipe too.
+//   latency_bench --robot PORT FILE [--rt] [--via-router]  (the robot's side)
+//   latency_bench --zenoh-router PORT [--rt]               (the router)
 #include <pthread.h>
 #include <signal.h>
 #include <time.h>
@@ -29,6 +32,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -77,19 +81,64 @@ vyr_msg::MotionCommands Numbered(int seq) {
   return m;
 }
 
-// ---- the robot's side ---------------------------------------------------------------------------
+// ---- the robot's side and the router
+// -------------------------------------------------------------
+
+// A zenoh router listening on 127.0.0.1:`port`, and a session in client mode that connects to it:
+// the fleet topology of examples/router, on loopback.
+std::string RouterConfig(int port) {
+  return R"({ mode: "router", listen: { endpoints: [")" + korvo::test::LoopbackEndpoint(port) +
+         R"("] }, scouting: { multicast: { enabled: false }, gossip: { enabled: false } } })";
+}
+std::string ClientModeConfig(int port) {
+  return R"({ mode: "client", connect: { endpoints: [")" + korvo::test::LoopbackEndpoint(port) +
+         R"("] }, scouting: { multicast: { enabled: false } } })";
+}
+
+// Blocks SIGINT in the calling thread and in every thread it starts afterwards, for sigwait.
+sigset_t BlockInterrupt() {
+  sigset_t interrupt;
+  sigemptyset(&interrupt);
+  sigaddset(&interrupt, SIGINT);
+  pthread_sigmask(SIG_BLOCK, &interrupt, nullptr);
+  return interrupt;
+}
+
+// Waits until something listens on 127.0.0.1:`port` (a client-mode session does not wait for
+// its router), at most five seconds.
+void WaitForListener(int port) {
+  for (int attempt = 0; attempt < 500; ++attempt) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    addr.sin_port = htons(static_cast<std::uint16_t>(port));
+    const bool up = ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
+    ::close(fd);
+    if (up) return;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+}
+
+// A session in router mode until SIGINT.
+int RunRouter(int port, bool realtime) {
+  if (realtime) korvo::examples::PrepareRealtime(80);
+  const sigset_t interrupt = BlockInterrupt();
+  const zenoh::Session router(zenoh::Config::from_str(RouterConfig(port)));
+  int signal = 0;
+  sigwait(&interrupt, &signal);
+  return 0;
+}
 
 // Hosts the robot and the bare endpoints until SIGINT, then writes what arrived to `path`:
 // "robot T SEQ" per command the robot received, "bare T SEQ" per bare sample, and the robot's
 // own count of late commands.
-int RunRobot(int port, const std::string& path, bool realtime) {
+int RunRobot(int port, const std::string& path, bool realtime, bool via_router) {
   if (realtime) korvo::examples::PrepareRealtime(80);
-  sigset_t interrupt;
-  sigemptyset(&interrupt);
-  sigaddset(&interrupt, SIGINT);
-  pthread_sigmask(SIG_BLOCK, &interrupt, nullptr);  // before any thread starts: they inherit it
+  const sigset_t interrupt = BlockInterrupt();
 
-  korvo::sim::Simulator simulator(zenoh::Config::from_str(korvo::test::ListenerConfig(port)));
+  korvo::sim::Simulator simulator(zenoh::Config::from_str(
+      via_router ? ClientModeConfig(port) : korvo::test::ListenerConfig(port)));
   auto& host = simulator.AddRobot(korvo::vyr::ProductModel::Olvar_LL, kSerial);
   host.robot().MakeReady();
 
@@ -235,7 +284,7 @@ void Report(const char* what, const Phase& phase,
   if (!gaps.empty()) {
     std::printf(
         "%30s late gaps at (sequence number:ms)%s; %ld of them while the machine "
-        "stalled\n",
+        "stalled for more than 1 ms\n",
         "", gaps.c_str(), stalled);
   }
 }
@@ -265,7 +314,15 @@ double BareRoundTrip(const zenoh::Session& session, const Bytes& request) {
   return replied ? spent.count() : -1.0;
 }
 
-int RunClient(double seconds, bool realtime_client, bool realtime_robot) {
+struct Options {
+  double seconds = 60.0;
+  bool realtime_client = false;
+  bool realtime_robot = false;
+  bool router = false;
+};
+
+int RunClient(const Options& options) {
+  const double seconds = options.seconds;
   const int port = korvo::test::FreeTcpPort();
   const std::filesystem::path file =
       std::filesystem::temp_directory_path() / ("korvo-latency-" + std::to_string(port) + ".txt");
@@ -280,12 +337,21 @@ int RunClient(double seconds, bool realtime_client, bool realtime_robot) {
   std::vector<double> ours_rtt, bare_rtt;
   long robot_late = -1;
   {
+    std::vector<std::string> router_command{self, "--zenoh-router", std::to_string(port)};
     std::vector<std::string> robot_command{self, "--robot", std::to_string(port), file.string()};
-    if (realtime_robot) robot_command.emplace_back("rt");
+    if (options.realtime_robot) robot_command.emplace_back("--rt");
+    if (options.realtime_robot && options.realtime_client) router_command.emplace_back("--rt");
+    if (options.router) robot_command.emplace_back("--via-router");
+    std::optional<korvo::bench::ChildProcess> router;
+    if (options.router) {
+      router.emplace(router_command);
+      WaitForListener(port);
+    }
     korvo::bench::ChildProcess robot_side(robot_command);
     // Before the session opens, so that zenoh's threads inherit the policy.
-    if (realtime_client) korvo::examples::PrepareRealtime(80);
-    const korvo::test::TempFile connector(korvo::test::ConnectorConfig(port));
+    if (options.realtime_client) korvo::examples::PrepareRealtime(80);
+    const korvo::test::TempFile connector(options.router ? ClientModeConfig(port)
+                                                         : korvo::test::ConnectorConfig(port));
     const korvo::test::ScopedEnv env("ZENOH_CONFIG", connector.path());
     std::unique_ptr<korvo::vyr::Robot> robot;
     for (int attempt = 0; !robot; ++attempt) {
@@ -386,23 +452,35 @@ int RunClient(double seconds, bool realtime_client, bool realtime_robot) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  const auto flag = [&](const char* name) {
+    return std::any_of(argv + 1, argv + argc,
+                       [&](const char* a) { return std::strcmp(a, name) == 0; });
+  };
   if (argc >= 4 && std::strcmp(argv[1], "--robot") == 0) {
-    return RunRobot(std::atoi(argv[2]), argv[3], argc == 5);
+    return RunRobot(std::atoi(argv[2]), argv[3], flag("--rt"), flag("--via-router"));
   }
-  double seconds = 60.0;
+  if (argc >= 3 && std::strcmp(argv[1], "--zenoh-router") == 0) {
+    return RunRouter(std::atoi(argv[2]), flag("--rt"));
+  }
+  Options options;
   std::string realtime = "none";
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--realtime") == 0 && i + 1 < argc) {
       realtime = argv[++i];
+    } else if (std::strcmp(argv[i], "--router") == 0) {
+      options.router = true;
     } else {
-      seconds = std::atof(argv[i]);
+      options.seconds = std::atof(argv[i]);
     }
   }
   if (realtime != "none" && realtime != "client" && realtime != "robot" && realtime != "both") {
-    std::fprintf(stderr, "usage: latency_bench [SECONDS] [--realtime client|robot|both]\n");
+    std::fprintf(stderr,
+                 "usage: latency_bench [SECONDS] [--realtime client|robot|both] [--router]\n");
     return 2;
   }
-  std::printf("real-time recipe: %s\n", realtime.c_str());
-  return RunClient(seconds, realtime == "client" || realtime == "both",
-                   realtime == "robot" || realtime == "both");
+  options.realtime_client = realtime == "client" || realtime == "both";
+  options.realtime_robot = realtime == "robot" || realtime == "both";
+  std::printf("real-time recipe: %s; link: %s\n", realtime.c_str(),
+              options.router ? "through a zenoh router (clients in client mode)" : "peer to peer");
+  return RunClient(options);
 }

@@ -170,9 +170,8 @@ int main(int argc, char** argv) {
 
     int signal = 0;
     sigwait(&signals, &signal);
-    std::cout << "korvo-sim: stopping; " << options.serial << " saw "
-              << host.robot().timeliness_failure_count()
-              << " late commands (more than 3 ms after the one before)" << std::endl;
+    std::cout << "korvo-sim: stopping; late commands (more than 3 ms after the one before): "
+              << host.robot().timeliness_failure_count() << std::endl;
   } catch (const std::exception& e) {
     std::cerr << "korvo-sim: " << e.what() << std::endl;
     return 1;
