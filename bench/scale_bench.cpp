@@ -6,10 +6,11 @@
 // commands the robot received per second; the loop's longest cycle; and the machine's own stalls
 // of more than 2 ms (bench/stall_probe.hpp), each of which leaves every robot a late command.
 //
-//   scale_bench [SECONDS] [--realtime]   each count of robots (default 30 s); --realtime: both
-//                                        processes as examples/cpp/realtime.hpp has it
-//   scale_bench --client N SECONDS [rt]  (one row, in a process of its own: one session each)
-//   scale_bench --robots N PORT FILE [rt]  (the simulator's side of a row)
+//   scale_bench [SECONDS] [--realtime] [--kinematic]
+//       each count of robots for SECONDS (default 30); --realtime: both processes as
+//       examples/cpp/realtime.hpp has it; --kinematic: the robots without their physics
+//   scale_bench --client N SECONDS [--rt] [--kinematic]       (one row, in a process of its own)
+//   scale_bench --robots N PORT FILE [--rt] [--kinematic]     (the simulator's side of a row)
 #include <signal.h>
 #include <unistd.h>
 
@@ -56,7 +57,7 @@ std::int64_t RealtimeNs() {
 // ---- the simulator's side -----------------------------------------------------------------------
 
 // Hosts `count` robots until SIGINT, then writes "SERIAL LATE COMMANDS" per robot to `path`.
-int RunRobots(int count, int port, const std::string& path, bool realtime) {
+int RunRobots(int count, int port, const std::string& path, bool realtime, bool kinematic) {
   if (realtime) korvo::examples::PrepareRealtime(80);
   sigset_t interrupt;
   sigemptyset(&interrupt);
@@ -72,7 +73,7 @@ int RunRobots(int count, int port, const std::string& path, bool realtime) {
   std::vector<zenoh::Subscriber<void>> wire;
   for (int i = 0; i < count; ++i) {
     auto& host = simulator.AddRobot(korvo::vyr::ProductModel::Olvar_LL, Serial(i));
-    host.robot().EnablePhysics(true);
+    host.robot().EnablePhysics(!kinematic);
     host.robot().MakeReady();
     hosts.push_back(&host);
     wire.push_back(simulator.session()->declare_subscriber(
@@ -96,14 +97,15 @@ int RunRobots(int count, int port, const std::string& path, bool realtime) {
 
 // ---- the client's side --------------------------------------------------------------------------
 
-int RunClient(int count, double seconds, bool realtime) {
+int RunClient(int count, double seconds, bool realtime, bool kinematic) {
   const int port = korvo::test::FreeTcpPort();
   const std::filesystem::path file =
       std::filesystem::temp_directory_path() / ("korvo-scale-" + std::to_string(port) + ".txt");
   const std::string self = std::filesystem::canonical("/proc/self/exe").string();
   std::vector<std::string> robots_command{self, "--robots", std::to_string(count),
                                           std::to_string(port), file.string()};
-  if (realtime) robots_command.emplace_back("rt");
+  if (realtime) robots_command.emplace_back("--rt");
+  if (kinematic) robots_command.emplace_back("--kinematic");
 
   double client_cpu = 0, sim_cpu = 0, longest_cycle_ms = 0;
   std::vector<std::uint64_t> states_received(count);
@@ -271,25 +273,26 @@ int RunClient(int count, double seconds, bool realtime) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  const auto flag = [&](const char* name) {
+    return std::any_of(argv + 1, argv + argc,
+                       [&](const char* a) { return std::strcmp(a, name) == 0; });
+  };
+  const bool kinematic = flag("--kinematic");
   if (argc >= 5 && std::strcmp(argv[1], "--robots") == 0) {
-    return RunRobots(std::atoi(argv[2]), std::atoi(argv[3]), argv[4], argc == 6);
+    return RunRobots(std::atoi(argv[2]), std::atoi(argv[3]), argv[4], flag("--rt"), kinematic);
   }
   if (argc >= 4 && std::strcmp(argv[1], "--client") == 0) {
-    return RunClient(std::atoi(argv[2]), std::atof(argv[3]), argc == 5);
+    return RunClient(std::atoi(argv[2]), std::atof(argv[3]), flag("--rt"), kinematic);
   }
   double seconds = 30.0;
-  bool realtime = false;
+  const bool realtime = flag("--realtime");
   for (int i = 1; i < argc; ++i) {
-    if (std::strcmp(argv[i], "--realtime") == 0) {
-      realtime = true;
-    } else {
-      seconds = std::atof(argv[i]);
-    }
+    if (argv[i][0] != '-') seconds = std::atof(argv[i]);
   }
   std::printf(
-      "one client process, N two-arm robots in one simulator process, 1 kHz each, %.0f s;"
+      "one client process, N two-arm robots in one simulator process (%s), 1 kHz each, %.0f s;"
       " real-time recipe: %s\n",
-      seconds, realtime ? "both processes" : "none");
+      kinematic ? "kinematic" : "the physical twin", seconds, realtime ? "both processes" : "none");
   std::printf("%6s %8s %8s %9s %9s %6s %6s %7s %6s %7s %8s\n", "", "client", "sim", "states/s",
               "cmds/s", "late", "late", "at", "send", "machine", "cycle");
   std::printf("%6s %8s %8s %9s %9s %6s %6s %7s %6s %7s %8s\n", "robots", "%cpu", "%cpu", "min",
@@ -299,7 +302,8 @@ int main(int argc, char** argv) {
   for (const int count : {1, 2, 4, 8}) {
     std::vector<std::string> command{self, "--client", std::to_string(count),
                                      std::to_string(seconds)};
-    if (realtime) command.emplace_back("rt");
+    if (realtime) command.emplace_back("--rt");
+    if (kinematic) command.emplace_back("--kinematic");
     korvo::bench::ChildProcess row(command);
     if (row.Wait() != 0) return 1;
   }

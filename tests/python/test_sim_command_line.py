@@ -11,6 +11,8 @@ import subprocess
 import sys
 import time
 
+import pytest
+
 import korvosim
 import korvovyr as kv
 from support import retry_until
@@ -18,22 +20,28 @@ from support import retry_until
 KORVO_SIM = os.path.join(os.path.dirname(sys.executable), "korvo-sim")
 
 
-def test_the_twin_starts_ready_and_holds_its_posture(tmp_path, monkeypatch):
+@pytest.fixture
+def configs(tmp_path, monkeypatch):
+    """The simulator's listener configuration file; the library's session connects to it."""
     gc.collect()  # no session of an earlier module may stay open
     port = korvosim.free_port()
     listener, connector = str(tmp_path / "sim.json5"), str(tmp_path / "client.json5")
     korvosim.write_config(korvosim.listener_config(port), listener)
     korvosim.write_config(korvosim.connector_config(port), connector)
+    monkeypatch.setenv("ZENOH_CONFIG", connector)
+    return listener
+
+
+def test_the_twin_starts_ready_and_holds_its_posture(configs):
     serial = "Olvar-L-cli0001"
     sim = subprocess.Popen(
-        [KORVO_SIM, "--model", "Olvar-L", "--serial", serial, "--config", listener,
+        [KORVO_SIM, "--model", "Olvar-L", "--serial", serial, "--config", configs,
          "--ready"],
         stdout=subprocess.PIPE,
         text=True,
     )
     try:
         assert sim.stdout.readline().startswith(f"korvo-sim: hosting {serial} (Olvar-L, 7 joints)")
-        monkeypatch.setenv("ZENOH_CONFIG", connector)
         robot = kv.Robot(serial, verbose=False)
         retry_until(robot.operational, "the robot to be operational")
         start = robot.states()[kv.JointGroup.ARM_1].q
@@ -60,21 +68,15 @@ def thread_policies(pid):
     return policies
 
 
-def test_realtime_runs_every_thread_under_fifo_and_counts_late_commands(tmp_path, monkeypatch):
-    gc.collect()
-    port = korvosim.free_port()
-    listener, connector = str(tmp_path / "sim.json5"), str(tmp_path / "client.json5")
-    korvosim.write_config(korvosim.listener_config(port), listener)
-    korvosim.write_config(korvosim.connector_config(port), connector)
+def test_realtime_runs_every_thread_under_fifo_and_counts_late_commands(configs):
     serial = "Olvar-L-cli0002"
     sim = subprocess.Popen(
-        [KORVO_SIM, "--model", "Olvar-L", "--serial", serial, "--config", listener, "--ready",
+        [KORVO_SIM, "--model", "Olvar-L", "--serial", serial, "--config", configs, "--ready",
          "--realtime"],
         stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
     )
     try:
         assert sim.stdout.readline().startswith(f"korvo-sim: hosting {serial}")
-        monkeypatch.setenv("ZENOH_CONFIG", connector)
         robot = kv.Robot(serial, verbose=False)
         retry_until(robot.operational, "the robot to be operational")
         robot.SwitchMode(kv.Mode.RT_JOINT_TORQUE)
