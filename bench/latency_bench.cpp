@@ -329,10 +329,7 @@ int RunClient(const Options& options) {
   const std::string self = std::filesystem::canonical("/proc/self/exe").string();
   Phase ours, wire, bare;
   // The machine's own stalls, seen by a probe on each core for the whole run.
-  std::vector<std::unique_ptr<korvo::bench::StallProbe>> probes;
-  for (int cpu = 0; cpu < static_cast<int>(std::thread::hardware_concurrency()); ++cpu) {
-    probes.push_back(std::make_unique<korvo::bench::StallProbe>(cpu));
-  }
+  const auto probes = korvo::bench::ProbeEveryCore();
   SenderTimes ours_sender, bare_sender;
   std::vector<double> ours_rtt, bare_rtt;
   long robot_late = -1;
@@ -452,10 +449,7 @@ int RunClient(const Options& options) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  const auto flag = [&](const char* name) {
-    return std::any_of(argv + 1, argv + argc,
-                       [&](const char* a) { return std::strcmp(a, name) == 0; });
-  };
+  const auto flag = [&](const char* name) { return korvo::bench::HasFlag(argc, argv, name); };
   if (argc >= 4 && std::strcmp(argv[1], "--robot") == 0) {
     return RunRobot(std::atoi(argv[2]), argv[3], flag("--rt"), flag("--via-router"));
   }

@@ -5,8 +5,6 @@
 // whose host did not run it).
 //
 //   machine_stall_bench [SECONDS]   (default 60)
-#include <unistd.h>
-
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -19,11 +17,8 @@
 
 int main(int argc, char** argv) {
   const double seconds = argc > 1 ? std::atof(argv[1]) : 60.0;
-  const int cores = static_cast<int>(sysconf(_SC_NPROCESSORS_ONLN));
-  std::vector<std::unique_ptr<korvo::bench::StallProbe>> probes;
-  for (int cpu = 0; cpu < cores; ++cpu) {
-    probes.push_back(std::make_unique<korvo::bench::StallProbe>(cpu));
-  }
+  const auto probes = korvo::bench::ProbeEveryCore();
+  const int cores = static_cast<int>(probes.size());
   std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
   std::vector<std::vector<korvo::bench::StallProbe::Stall>> seen;
   for (auto& probe : probes) seen.push_back(probe->Stop());

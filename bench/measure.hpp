@@ -1,11 +1,12 @@
 // What the benchmarks share to time things: a median, the step of a 1 kHz loop on absolute
-// deadlines, and a bare query waited for until it is over.
+// deadlines, a bare query waited for until it is over, and their command lines' flags.
 #pragma once
 
 #include <time.h>
 
 #include <algorithm>
 #include <condition_variable>
+#include <cstring>
 #include <functional>
 #include <mutex>
 #include <string_view>
@@ -53,6 +54,12 @@ inline void GetAndWait(const zenoh::Session& session, const zenoh::KeyExpr& key,
       std::move(options));
   std::unique_lock lock(mutex);
   cv.wait(lock, [&] { return done; });
+}
+
+// Whether `name` is one of the arguments after the program's name.
+inline bool HasFlag(int argc, char** argv, const char* name) {
+  return std::any_of(argv + 1, argv + argc,
+                     [&](const char* a) { return std::strcmp(a, name) == 0; });
 }
 
 }  // namespace korvo::bench

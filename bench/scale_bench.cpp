@@ -32,6 +32,7 @@
 #include "child_process.hpp"
 #include "korvo/vyr/vyr.hpp"
 #include "loopback.hpp"
+#include "measure.hpp"
 #include "middleware/serialization.hpp"
 #include "middleware/session.hpp"
 #include "msgs/vyr_msg.hpp"
@@ -190,10 +191,7 @@ int RunClient(int count, double seconds, bool realtime, bool kinematic) {
     }
     // The machine's own stalls of more than 2 ms during the window: each leaves every robot a
     // gap of more than 3 ms, whatever the programs do.
-    std::vector<std::unique_ptr<korvo::bench::StallProbe>> probes;
-    for (int cpu = 0; cpu < static_cast<int>(std::thread::hardware_concurrency()); ++cpu) {
-      probes.push_back(std::make_unique<korvo::bench::StallProbe>(cpu));
-    }
+    const auto probes = korvo::bench::ProbeEveryCore();
     const auto late_before = late_counts();
     std::vector<std::uint64_t> received_before(count);
     for (int i = 0; i < count; ++i) received_before[i] = received[i];
@@ -273,10 +271,7 @@ int RunClient(int count, double seconds, bool realtime, bool kinematic) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  const auto flag = [&](const char* name) {
-    return std::any_of(argv + 1, argv + argc,
-                       [&](const char* a) { return std::strcmp(a, name) == 0; });
-  };
+  const auto flag = [&](const char* name) { return korvo::bench::HasFlag(argc, argv, name); };
   const bool kinematic = flag("--kinematic");
   if (argc >= 5 && std::strcmp(argv[1], "--robots") == 0) {
     return RunRobots(std::atoi(argv[2]), std::atoi(argv[3]), argv[4], flag("--rt"), kinematic);

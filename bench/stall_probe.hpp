@@ -10,6 +10,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -73,6 +74,15 @@ class StallProbe {
   std::vector<Stall> stalls_;
   std::thread thread_;  // last: starts once the members above exist
 };
+
+// One probe on each core of the machine.
+inline std::vector<std::unique_ptr<StallProbe>> ProbeEveryCore() {
+  std::vector<std::unique_ptr<StallProbe>> probes;
+  for (int cpu = 0; cpu < static_cast<int>(std::thread::hardware_concurrency()); ++cpu) {
+    probes.push_back(std::make_unique<StallProbe>(cpu));
+  }
+  return probes;
+}
 
 // Whether [from, to] (CLOCK_REALTIME nanoseconds) overlaps one of `stalls`.
 inline bool DuringStall(const std::vector<StallProbe::Stall>& stalls, std::int64_t from,
