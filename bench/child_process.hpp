@@ -2,6 +2,7 @@
 // its CPU time and its resident memory.
 #pragma once
 
+#include <pthread.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -17,6 +18,16 @@
 extern char** environ;
 
 namespace korvo::bench {
+
+// Blocks SIGINT in the calling thread and in every thread it starts afterwards, so that the
+// program can sigwait for it: a child process that ChildProcess interrupts.
+inline sigset_t BlockInterrupt() {
+  sigset_t interrupt;
+  sigemptyset(&interrupt);
+  sigaddset(&interrupt, SIGINT);
+  pthread_sigmask(SIG_BLOCK, &interrupt, nullptr);
+  return interrupt;
+}
 
 // Starts `args[0]` with `args`; interrupts it (SIGINT, as Ctrl-C does) and waits for it when
 // destroyed.

@@ -81,8 +81,7 @@ vyr_msg::MotionCommands Numbered(int seq) {
   return m;
 }
 
-// ---- the robot's side and the router
-// -------------------------------------------------------------
+// ---- the robot's side and the router ------------------------------------------------------------
 
 // A zenoh router listening on 127.0.0.1:`port`, and a session in client mode that connects to it:
 // the fleet topology of examples/router, on loopback.
@@ -93,15 +92,6 @@ std::string RouterConfig(int port) {
 std::string ClientModeConfig(int port) {
   return R"({ mode: "client", connect: { endpoints: [")" + korvo::test::LoopbackEndpoint(port) +
          R"("] }, scouting: { multicast: { enabled: false } } })";
-}
-
-// Blocks SIGINT in the calling thread and in every thread it starts afterwards, for sigwait.
-sigset_t BlockInterrupt() {
-  sigset_t interrupt;
-  sigemptyset(&interrupt);
-  sigaddset(&interrupt, SIGINT);
-  pthread_sigmask(SIG_BLOCK, &interrupt, nullptr);
-  return interrupt;
 }
 
 // Waits until something listens on 127.0.0.1:`port` (a client-mode session does not wait for
@@ -123,7 +113,7 @@ void WaitForListener(int port) {
 // A session in router mode until SIGINT.
 int RunRouter(int port, bool realtime) {
   if (realtime) korvo::examples::PrepareRealtime(80);
-  const sigset_t interrupt = BlockInterrupt();
+  const sigset_t interrupt = korvo::bench::BlockInterrupt();
   const zenoh::Session router(zenoh::Config::from_str(RouterConfig(port)));
   int signal = 0;
   sigwait(&interrupt, &signal);
@@ -135,7 +125,7 @@ int RunRouter(int port, bool realtime) {
 // own count of late commands.
 int RunRobot(int port, const std::string& path, bool realtime, bool via_router) {
   if (realtime) korvo::examples::PrepareRealtime(80);
-  const sigset_t interrupt = BlockInterrupt();
+  const sigset_t interrupt = korvo::bench::BlockInterrupt();
 
   korvo::sim::Simulator simulator(zenoh::Config::from_str(
       via_router ? ClientModeConfig(port) : korvo::test::ListenerConfig(port)));
@@ -463,6 +453,8 @@ int main(int argc, char** argv) {
       realtime = argv[++i];
     } else if (std::strcmp(argv[i], "--router") == 0) {
       options.router = true;
+    } else if (argv[i][0] == '-') {
+      realtime = "?";  // an unknown flag, or --realtime without its value
     } else {
       options.seconds = std::atof(argv[i]);
     }

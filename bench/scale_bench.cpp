@@ -57,13 +57,11 @@ std::int64_t RealtimeNs() {
 
 // ---- the simulator's side -----------------------------------------------------------------------
 
-// Hosts `count` robots until SIGINT, then writes "SERIAL LATE COMMANDS" per robot to `path`.
+// Hosts `count` robots until SIGINT, then writes to `path` "robot N" per robot, N the commands
+// it kept, and "gap T" per gap of more than 3 ms at zenoh's callback, T when it ended.
 int RunRobots(int count, int port, const std::string& path, bool realtime, bool kinematic) {
   if (realtime) korvo::examples::PrepareRealtime(80);
-  sigset_t interrupt;
-  sigemptyset(&interrupt);
-  sigaddset(&interrupt, SIGINT);
-  pthread_sigmask(SIG_BLOCK, &interrupt, nullptr);  // before any thread starts: they inherit it
+  const sigset_t interrupt = korvo::bench::BlockInterrupt();
 
   korvo::sim::Simulator simulator(zenoh::Config::from_str(korvo::test::ListenerConfig(port)));
   std::vector<korvo::sim::RobotHost*> hosts;
@@ -156,9 +154,13 @@ int RunClient(int count, double seconds, bool realtime, bool kinematic) {
           },
           zenoh::closures::none));
     }
-    // Each robot's count of late commands, as its next states say.
-    const auto late_counts = [&] {
+    // Each robot's count of late commands, as its next states say: asked for, then taken once
+    // every robot answered. Asked while the loop still runs, so that waiting for the answers
+    // leaves no pause in the commands.
+    const auto ask_late_counts = [&] {
       for (int i = 0; i < count; ++i) asked[i] = true;
+    };
+    const auto take_late_counts = [&] {
       for (int i = 0; i < count; ++i) {
         while (asked[i]) std::this_thread::sleep_for(1ms);
       }
@@ -184,15 +186,16 @@ int RunClient(int count, double seconds, bool realtime, bool kinematic) {
       }
     };
 
-    korvo::examples::Period period(1ms);
-    for (int i = 0; i < 1000; ++i) {  // one second to settle, not measured
-      cycle();
-      period.Wait();
-    }
     // The machine's own stalls of more than 2 ms during the window: each leaves every robot a
     // gap of more than 3 ms, whatever the programs do.
     const auto probes = korvo::bench::ProbeEveryCore();
-    const auto late_before = late_counts();
+    korvo::examples::Period period(1ms);
+    for (int i = 0; i < 1000; ++i) {  // one second to settle, not measured
+      if (i == 990) ask_late_counts();
+      cycle();
+      period.Wait();
+    }
+    const auto late_before = take_late_counts();
     std::vector<std::uint64_t> received_before(count);
     for (int i = 0; i < count; ++i) received_before[i] = received[i];
     const double client_before = korvo::bench::CpuSeconds(getpid());
@@ -214,11 +217,13 @@ int RunClient(int count, double seconds, bool realtime, bool kinematic) {
     client_cpu = korvo::bench::CpuSeconds(getpid()) - client_before;
     sim_cpu = korvo::bench::CpuSeconds(robots_side.pid()) - sim_before;
     for (int i = 0; i < count; ++i) states_received[i] = received[i] - received_before[i];
-    const auto late_after = late_counts();
+    ask_late_counts();
+    const auto late_after = take_late_counts();
     std::vector<korvo::bench::StallProbe::Stall> all_stalls;
     for (auto& probe : probes) {
       for (const auto& stall : probe->Stop()) {
-        if (stall.late_ns > 2'000'000) all_stalls.push_back(stall);
+        const bool in_window = stall.deadline_ns >= window_start && stall.deadline_ns <= window_end;
+        if (in_window && stall.late_ns > 2'000'000) all_stalls.push_back(stall);
       }
     }
     // Stalls seen on several cores at once count once.
