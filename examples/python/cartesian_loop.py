@@ -33,7 +33,7 @@ def main() -> None:
     cycles = int(seconds * 1000)
     worst = 0.0
     # The loop's thread on the last core (realtime.py).
-    pin_to_cpu(os.cpu_count() - 1)
+    pin_to_cpu((os.cpu_count() or 1) - 1)
     period = Period(0.001)
     for i in range(cycles):
         t = i * 0.001

@@ -7,11 +7,12 @@ serial number: `python demo.py Olvar-L-123456`.
 import os
 import sys
 import time
+from collections.abc import Callable
 
 import korvovyr as kv
 
 
-def wait_until(condition, timeout_s):
+def wait_until(condition: Callable[[], bool], timeout_s: float) -> bool:
     deadline = time.monotonic() + timeout_s
     while not condition():
         if time.monotonic() > deadline:

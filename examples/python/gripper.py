@@ -12,7 +12,8 @@ import time
 import korvovyr as kv
 
 
-def watch(gripper, group, what, timeout_s=10.0):
+def watch(gripper: kv.Gripper, group: kv.JointGroup, what: str,
+          timeout_s: float = 10.0) -> kv.GripperStates:
     """Prints the gripper's state until its fingers have come to rest."""
     deadline = time.monotonic() + timeout_s
     time.sleep(0.05)  # the fingers start moving within a few control cycles

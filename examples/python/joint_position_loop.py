@@ -30,7 +30,7 @@ def main() -> None:
     w = 2 * math.pi * 0.25  # one swing every 4 s
     cycles = int(seconds * 1000)
     # The loop's thread on the last core (realtime.py).
-    pin_to_cpu(os.cpu_count() - 1)
+    pin_to_cpu((os.cpu_count() or 1) - 1)
     period = Period(0.001)
     for i in range(cycles):
         t = i * 0.001

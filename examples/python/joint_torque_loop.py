@@ -28,7 +28,7 @@ def main() -> None:
     cmds = {arm: kv.RtJointTorqueCmd([0.0] * robot.info().DoF[arm]) for arm in arms}
     cycles = int(seconds * 1000)
     # The loop's thread on the last core (realtime.py).
-    pin_to_cpu(os.cpu_count() - 1)
+    pin_to_cpu((os.cpu_count() or 1) - 1)
     period = Period(0.001)
     for _ in range(cycles):
         states = robot.states()

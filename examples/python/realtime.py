@@ -26,7 +26,7 @@ import time
 _MCL_CURRENT, _MCL_FUTURE = 1, 2
 
 
-def prepare_realtime(priority=80):
+def prepare_realtime(priority: int = 80) -> bool:
     """Locks the process's memory and puts the calling thread, and every thread it starts from
     now on, under SCHED_FIFO at `priority` (1 to 99). Each step the system refuses is reported on
     stderr and skipped: the loop still runs, without that guarantee. Both need root or the
@@ -51,7 +51,7 @@ def prepare_realtime(priority=80):
     return done
 
 
-def pin_to_cpu(cpu):
+def pin_to_cpu(cpu: int) -> bool:
     """Pins the calling thread to `cpu`. Called after connecting, so that zenoh's threads keep
     every core. Reports a refusal on stderr; returns whether it succeeded."""
     try:
@@ -68,13 +68,13 @@ class Period:
     again from now instead of firing the missed periods back to back (a burst of commands that
     the robot would see as a jump)."""
 
-    def __init__(self, seconds, max_behind=3):
+    def __init__(self, seconds: float, max_behind: int = 3) -> None:
         self._period = seconds
         self._max_behind = max_behind
         self._next = time.monotonic()
         self.overruns = 0
 
-    def wait(self):
+    def wait(self) -> None:
         """Sleeps until the next deadline."""
         self._next += self._period
         now = time.monotonic()

@@ -13,13 +13,13 @@ import time
 import korvovyr as kv
 
 
-def tcp_pose(robot, group):
+def tcp_pose(robot: kv.Robot, group: kv.JointGroup) -> list[float]:
     # The states of a few control cycles later show the change.
     time.sleep(0.05)
     return robot.states()[group].tcp_pose
 
 
-def show(label, pose):
+def show(label: str, pose: list[float]) -> None:
     print(f"  {label:14} position [{pose[0]:+.4f}, {pose[1]:+.4f}, {pose[2]:+.4f}] m, "
           f"orientation [{pose[3]:+.3f}, {pose[4]:+.3f}, {pose[5]:+.3f}, {pose[6]:+.3f}]")
 

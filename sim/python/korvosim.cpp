@@ -458,7 +458,10 @@ void BindSimulator(py::module_& m) {
       .def(
           "__enter__", [](PySimulator& self) -> PySimulator& { return self; },
           py::return_value_policy::reference)
-      .def("__exit__", [](PySimulator& self, const py::args&) { self.close(); })
+      .def("__exit__",
+           [](PySimulator& self, const py::object&, const py::object&, const py::object&) {
+             self.close();
+           })
       .def("close", &PySimulator::close,
            "Stops the simulator, removes its robots and closes its session. Idempotent.")
       .def_property_readonly("closed", &PySimulator::closed)
@@ -1203,11 +1206,12 @@ void RegisterModule(py::module_& m) {
   py::register_local_exception<zenoh::ZException>(m, "ZException", PyExc_RuntimeError);
 
   BindLoopback(m);
-  BindSimulator(m);
+  // Robot is registered before Simulator so that Simulator's signatures name it korvosim.Robot.
   py::class_<PyRobot> robot(m, "Robot",
                             "A robot hosted by a Simulator, by serial number. Its calls raise "
                             "KeyError once it is removed and RuntimeError once the simulator "
                             "is closed.");
+  BindSimulator(m);
   BindRobotModel(robot);
   BindRobotControls(robot);
   BindRobotReadBacks(robot);
