@@ -25,7 +25,7 @@ FUZZ_CARGO_DIR ?= $(CURDIR)/$(BUILD)/cargo
 CLANG_PACKAGES := clang libclang-rt-14-dev
 
 .PHONY: setup build test test-cpp test-python demo bench soak sanitize tsan format clean fuzz fuzz-build \
-  fuzz-corpus
+  fuzz-corpus docs test-wheel
 
 $(STAMPS)/apt: Makefile
 	@mkdir -p $(STAMPS)
@@ -75,8 +75,18 @@ test-python: build
 
 test: test-cpp test-python
 
+# `pip install .` into a fresh virtual environment, then the installed module, stubs and
+# korvo-sim at work. It compiles the library once more (in $(BUILD)/wheel, reusing the zenoh
+# crates of $(BUILD)/cargo), so it is a target of its own; .ci/run runs it after `make test`.
+test-wheel: build
+	PYTHON312=$(PYTHON312) $(VPY) -m pytest -q tests/wheel
+
 demo: build
 	examples/run_demo.sh
+
+# The user guide as a website, in $(BUILD)/site (`.venv/bin/mkdocs serve` while editing it).
+docs: $(STAMPS)/venv
+	$(VPY) -m mkdocs build --strict -d $(BUILD)/site
 
 bench: build
 	@for b in $(BUILD)/bench/*_bench; do \

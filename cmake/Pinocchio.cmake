@@ -1,12 +1,18 @@
 # Pinocchio, header-only, from the pinned libpinocchio wheel installed into the virtual
-# environment. Nothing of the wheel is linked: no template instantiation library, no URDF or
+# environment (or, for pip install, into its build environment). Nothing of the wheel is linked: no template instantiation library, no URDF or
 # collision support, Eigen and Boost headers from the system.
 if(NOT KORVO_PINOCCHIO_INCLUDE_DIR AND Python_EXECUTABLE)
   execute_process(
     COMMAND ${Python_EXECUTABLE} -c "import sysconfig; print(sysconfig.get_paths()['purelib'])"
     OUTPUT_VARIABLE _korvo_purelib OUTPUT_STRIP_TRAILING_WHITESPACE)
   if(EXISTS "${_korvo_purelib}/cmeel.prefix/include/pinocchio/fwd.hpp")
-    set(KORVO_PINOCCHIO_INCLUDE_DIR "${_korvo_purelib}/cmeel.prefix/include")
+    # Only Pinocchio's own headers: where the wheel came with its dependencies (pip install's
+    # build environment), their folder also holds Boost, tinyxml2 and zlib headers that must not
+    # shadow the system's, whose libraries we link.
+    set(KORVO_PINOCCHIO_INCLUDE_DIR ${CMAKE_BINARY_DIR}/pinocchio-include)
+    file(MAKE_DIRECTORY ${KORVO_PINOCCHIO_INCLUDE_DIR})
+    file(CREATE_LINK "${_korvo_purelib}/cmeel.prefix/include/pinocchio"
+         ${KORVO_PINOCCHIO_INCLUDE_DIR}/pinocchio SYMBOLIC)
   endif()
 endif()
 

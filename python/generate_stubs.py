@@ -80,6 +80,11 @@ def polish(path: Path) -> None:
     if "builtins." in text:
         text = text.replace("from __future__ import annotations\n",
                             "from __future__ import annotations\nimport builtins\n", 1)
+    if FLOAT_VECTOR in text:
+        imports_end = text.index("\n__all__")
+        text = text[:imports_end] + "\n" + FLOAT_VECTOR_ALIAS + text[imports_end:]
+        if "import numpy\n" not in text:
+            text = text.replace("import typing\n", "import numpy\nimport typing\n", 1)
     if "numpy.typing." in text:
         text = text.replace("import numpy\n", "import numpy\nimport numpy.typing\n", 1)
     if re.search(r"pybind11_stubgen|^[MN] = |\[[MN], ", text, flags=re.M):
@@ -91,8 +96,16 @@ NDARRAY_FLOAT64 = re.compile(
     r"numpy\.ndarray\[tuple\[(?:[^\[\]]|\[[^\[\]]*\])*\], numpy\.dtype\[numpy\.float64\]\]")
 
 
+# A list of floats as an argument: the module takes any sequence of numbers, a NumPy array too.
+FLOAT_VECTOR = "_FloatVector"
+FLOAT_VECTOR_ALIAS = (
+    "_FloatVector: typing.TypeAlias = typing.Union[\n"
+    "    typing.Sequence[float], numpy.typing.NDArray[typing.Any]]\n")
+
+
 def fix_signature_lines(lines: list[str]) -> list[str]:
-    """Array-like NumPy arguments, and `builtins.list` in the classes that define `list`."""
+    """Array-like NumPy arguments, any sequence of numbers where the module takes a list of
+    floats, and `builtins.list` in the classes that define `list`."""
     shadowing: set[str] = set()
     cls = ""
     for line in lines:
@@ -109,7 +122,9 @@ def fix_signature_lines(lines: list[str]) -> list[str]:
             cls = ""
         if not in_docstring and line.lstrip().startswith("def "):
             head, arrow, tail = line.partition(") ->")
-            line = NDARRAY_FLOAT64.sub("numpy.typing.ArrayLike", head) + arrow + tail
+            head = NDARRAY_FLOAT64.sub("numpy.typing.ArrayLike", head)
+            head = re.sub(r"(?<![\w.])list\[float\]", FLOAT_VECTOR, head)
+            line = head + arrow + tail
         if cls in shadowing and not in_docstring and re.match(r"\s*(def |[A-Za-z_]\w*: )", line):
             line = re.sub(r"(?<![\w.])list\[", "builtins.list[", line)
         if line.count('"""') % 2 == 1:

@@ -389,6 +389,8 @@ Queryable<void>::~Queryable() { DropQueryable(handle_, handler_); }
 // ---- Session ---------------------------------------------------------------------------------
 
 Session::Session(Config&& config, SessionOptions&&) {
+  // zenoh's own log output, when RUST_LOG asks for it (installed once per process).
+  try_init_log_from_env();
   Check(::korvo_session_open(&handle_, config.take()), "Failed to open session");
 }
 

@@ -141,6 +141,28 @@ def test_a_client_of_the_plain_link_does_not_reach_a_secured_robot(folder, tmp_p
         cannot_connect(sim)
 
 
+@pytest.mark.parametrize("rust_log", [None, "zenoh=debug"])
+def test_zenoh_tells_why_a_handshake_failed_when_rust_log_asks(
+    folder, tmp_path, run_python, monkeypatch, rust_log
+):
+    port = korvosim.free_port()
+    with korvosim.Simulator(example("robot-mtls.json5", folder, port)) as sim, client_config(
+        example("client-mtls.json5", folder, port, **OTHER_AUTHORITY), tmp_path, monkeypatch
+    ):
+        serial = f"Olvar-L-s{uuid.uuid4().hex[:10]}"
+        sim.add_robot("Olvar-L", serial)
+        if rust_log:
+            monkeypatch.setenv("RUST_LOG", rust_log)
+        else:
+            monkeypatch.delenv("RUST_LOG", raising=False)
+        done = run_python(
+            "-c", f"import korvovyr as kv\nkv.Robot({serial!r}, verbose=False)", timeout=60
+        )
+    assert f"[korvo::vyr::Robot] Failed to connect to [{serial}]" in done.stderr
+    told = f"Unable to connect to configured peer tls/127.0.0.1:{port}!" in done.stdout
+    assert told == bool(rust_log), done.stdout
+
+
 # ---- configurations that name files that are not there -----------------------------------------
 
 
