@@ -2,8 +2,11 @@
 # environment (or, for pip install, into its build environment). Nothing of the wheel is linked: no template instantiation library, no URDF or
 # collision support, Eigen and Boost headers from the system.
 if(NOT KORVO_PINOCCHIO_INCLUDE_DIR AND Python_EXECUTABLE)
+  # The first folder of the interpreter's path that holds the wheel's headers: site-packages,
+  # or the overlay of pip's isolated build environment.
   execute_process(
-    COMMAND ${Python_EXECUTABLE} -c "import sysconfig; print(sysconfig.get_paths()['purelib'])"
+    COMMAND ${Python_EXECUTABLE} -c
+            "import os, sys; print(next((p for p in sys.path if os.path.isfile(os.path.join(p, 'cmeel.prefix', 'include', 'pinocchio', 'fwd.hpp'))), ''))"
     OUTPUT_VARIABLE _korvo_purelib OUTPUT_STRIP_TRAILING_WHITESPACE)
   if(EXISTS "${_korvo_purelib}/cmeel.prefix/include/pinocchio/fwd.hpp")
     # Only Pinocchio's own headers: where the wheel came with its dependencies (pip install's

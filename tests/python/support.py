@@ -1,6 +1,10 @@
 """Helpers shared by the test modules."""
 
 import contextlib
+import os
+import signal
+import subprocess
+import sys
 import time
 import uuid
 
@@ -85,3 +89,28 @@ def connected_robot(simulator, model, ext_axes=0):
         del robot
     finally:
         simulator.remove_robot(serial)
+
+
+KORVO_SIM = os.path.join(os.path.dirname(sys.executable), "korvo-sim")
+
+
+@contextlib.contextmanager
+def korvo_sim_process(args, folder, executable=KORVO_SIM):
+    """A korvo-sim process started with `args`, listening on a free loopback port, once it says
+    what it hosts; yields the path of a client configuration (for ZENOH_CONFIG) that reaches it.
+    Stopped with Ctrl-C when done."""
+    import korvosim
+
+    port = korvosim.free_port()
+    listener, connector = os.path.join(folder, "sim.json5"), os.path.join(folder, "client.json5")
+    korvosim.write_config(korvosim.listener_config(port), listener)
+    korvosim.write_config(korvosim.connector_config(port), connector)
+    sim = subprocess.Popen([executable, *args, "--config", listener], stdout=subprocess.PIPE,
+                           stderr=subprocess.STDOUT, text=True)
+    try:
+        first = sim.stdout.readline()
+        assert first.startswith("korvo-sim: hosting"), first
+        yield connector
+    finally:
+        sim.send_signal(signal.SIGINT)
+        sim.wait(timeout=20)

@@ -3,11 +3,10 @@ prefix, and the consumer project of examples/cpp/consumer, configured against th
 find_package(korvovyr CONFIG), builds and talks to a korvo-sim started from the same prefix."""
 
 import os
-import signal
 import subprocess
 
-import korvosim
 import korvovyr
+from support import korvo_sim_process
 
 ROOT = os.path.join(os.path.dirname(__file__), "..", "..")
 BUILD = os.path.join(os.path.dirname(korvovyr.__file__), "..")
@@ -27,22 +26,11 @@ def test_consumer_project_builds_against_the_installed_package(tmp_path):
         "-G", "Ninja", f"-DCMAKE_PREFIX_PATH={prefix}")
     run("cmake", "--build", str(consumer))
 
-    port = korvosim.free_port()
-    listener, connector = tmp_path / "sim.json5", tmp_path / "client.json5"
-    korvosim.write_config(korvosim.listener_config(port), str(listener))
-    korvosim.write_config(korvosim.connector_config(port), str(connector))
     serial = "Olvar-LL-000042"
-    sim = subprocess.Popen(
-        [str(prefix / "bin" / "korvo-sim"), "--model", "Olvar-LL", "--serial", serial,
-         "--config", str(listener)],
-        stdout=subprocess.PIPE, text=True)
-    try:
-        assert sim.stdout.readline().startswith(f"korvo-sim: hosting {serial}")
+    with korvo_sim_process(["--model", "Olvar-LL", "--serial", serial], str(tmp_path),
+                           executable=str(prefix / "bin" / "korvo-sim")) as connector:
         out = run(str(consumer / "robot_info"), serial,
-                  env=dict(os.environ, ZENOH_CONFIG=str(connector)))
-    finally:
-        sim.send_signal(signal.SIGINT)
-        sim.wait(timeout=20)
+                  env=dict(os.environ, ZENOH_CONFIG=connector))
     lines = out.splitlines()
     assert lines[0].startswith(f"Olvar-LL {serial}, software "), out
     assert [line.split(" q [rad]:")[0] for line in lines[1:]] == ["ARM_1", "ARM_2"], out

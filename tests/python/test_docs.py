@@ -5,17 +5,15 @@ broken link or reference fails."""
 
 import os
 import re
-import signal
 import subprocess
 import sys
 
 import pytest
 
-import korvosim
+from support import korvo_sim_process
 
 ROOT = os.path.join(os.path.dirname(__file__), "..", "..")
 DOCS = os.path.join(ROOT, "docs")
-KORVO_SIM = os.path.join(os.path.dirname(sys.executable), "korvo-sim")
 PAGES = sorted(
     [os.path.join("docs", name) for name in os.listdir(DOCS) if name.endswith(".md")]
     + ["README.md"]
@@ -65,27 +63,16 @@ def test_page_runs_as_written(page, tmp_path):
     script = tmp_path / (os.path.basename(page) + ".py")
     script.write_text(program(blocks))
 
-    port = korvosim.free_port()
-    listener, connector = str(tmp_path / "sim.json5"), str(tmp_path / "client.json5")
-    korvosim.write_config(korvosim.listener_config(port), listener)
-    korvosim.write_config(korvosim.connector_config(port), connector)
-    sim = subprocess.Popen(
-        [KORVO_SIM, *sim_args.group(1).split(), "--config", listener],
-        stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True,
-    )
-    try:
-        first = sim.stdout.readline()
-        assert first.startswith("korvo-sim: hosting"), first
+    # The program's working folder is its own: whatever files it writes there, the simulator's
+    # configurations stay out of its way.
+    work = tmp_path / "work"
+    work.mkdir()
+    with korvo_sim_process(sim_args.group(1).split(), str(tmp_path)) as connector:
         env = dict(os.environ, ZENOH_CONFIG=connector)
-        done = subprocess.run(
-            [sys.executable, str(script)], cwd=tmp_path, env=env, capture_output=True,
-            text=True, timeout=300,
-        )
-        assert done.returncode == 0, (
-            f"{page} failed:\n{done.stdout}\n{done.stderr}".replace(str(script), page))
-    finally:
-        sim.send_signal(signal.SIGINT)
-        sim.wait(timeout=20)
+        done = subprocess.run([sys.executable, str(script)], cwd=work, env=env,
+                              capture_output=True, text=True, timeout=300)
+    assert done.returncode == 0, (
+        f"{page} failed:\n{done.stdout}\n{done.stderr}".replace(str(script), page))
 
 
 def test_guide_builds_strict(tmp_path):
