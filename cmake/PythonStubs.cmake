@@ -6,8 +6,7 @@ set(KORVO_STUBS ${KORVO_STUB_DIR}/korvovyr.pyi ${KORVO_STUB_DIR}/korvosim.pyi)
 set(KORVO_STUB_SCRIPT ${PROJECT_SOURCE_DIR}/python/generate_stubs.py)
 add_custom_command(
   OUTPUT ${KORVO_STUBS}
-  COMMAND ${CMAKE_COMMAND} -E env PYTHONPATH=${KORVO_STUB_DIR}
-          ${Python_EXECUTABLE} ${KORVO_STUB_SCRIPT} ${KORVO_STUB_DIR} korvovyr korvosim
+  COMMAND ${Python_EXECUTABLE} ${KORVO_STUB_SCRIPT} ${KORVO_STUB_DIR} korvovyr korvosim
   DEPENDS korvovyr_py korvosim_py ${KORVO_STUB_SCRIPT}
   COMMENT "Generating the type stubs of korvovyr and korvosim")
 add_custom_target(korvo_python_stubs ALL DEPENDS ${KORVO_STUBS})

@@ -1,6 +1,8 @@
 """Writes the type stubs (.pyi) of built extension modules with pybind11-stubgen.
 
-    python generate_stubs.py OUTPUT_DIR MODULE [MODULE ...]
+    python generate_stubs.py DIR MODULE [MODULE ...]
+
+The modules are imported from DIR, and their stubs written there.
 
 Any signature stubgen cannot turn into a valid annotation fails the run, so that a stub never
 guesses; `polish` then makes each stub stand alone (see there). The constructors of the interfaces registered before `Robot` (Device, FileIO, Gripper,
@@ -24,6 +26,7 @@ def main(argv: list[str]) -> int:
         print(__doc__.strip(), file=sys.stderr)
         return 2
     output_dir, modules = argv[0], argv[1:]
+    sys.path.insert(0, output_dir)
     logging.basicConfig(level=logging.WARNING, format="%(name)s - [%(levelname)7s] %(message)s")
     args = stubgen.arg_parser().parse_args(
         ["--exit-code", "--numpy-array-use-type-var", "-o", output_dir, *modules],
