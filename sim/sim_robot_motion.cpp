@@ -213,7 +213,8 @@ bool SimRobot::OnCommands(const vyr_msg::MotionCommands& commands, Clock::time_p
       }
       break;
     case Mode::RT_CARTESIAN_MOTION_FORCE:
-    case Mode::NRT_CARTESIAN_MOTION_FORCE: {
+    case Mode::NRT_CARTESIAN_MOTION_FORCE:
+    case Mode::NRT_SUPER_PRIMITIVE: {
       for (std::size_t i = 0; i < groups.size(); ++i) {
         const auto g = groups[i];
         if ((g != kArm1 && g != kArm2) || !GroupExists(g)) continue;

@@ -77,7 +77,10 @@ void SimRobot::PreparePhysics(JointReference& reference) {
     // In real time the TCP follows the streamed poses; otherwise it follows the motion generator's
     // trajectory towards the discrete target, with the commanded wrench on the force axes.
     const bool streamed = mode_ == Mode::RT_CARTESIAN_MOTION_FORCE;
-    if (!streamed && mode_ != Mode::NRT_CARTESIAN_MOTION_FORCE) continue;
+    if (!streamed && mode_ != Mode::NRT_CARTESIAN_MOTION_FORCE &&
+        mode_ != Mode::NRT_SUPER_PRIMITIVE) {
+      continue;
+    }
     const auto command = cartesian_d_.find(g);
     CartesianTarget target;
     CartesianSettings settings;

@@ -343,6 +343,27 @@ TEST_F(CartesianTwinTest, ANonRealTimeTargetIsReachedWhilePressingWithTheCommand
   EXPECT_NEAR(robot_.contact_forces().at(kArm1)[2], 10.0, 0.05 * 10.0);
 }
 
+TEST_F(CartesianTwinTest, SuperPrimitiveModeTracksCartesianTargetsAndWaypoints) {
+  Hold();  // only to learn where the TCP is
+  SwitchTo(Mode::IDLE);
+  SwitchTo(Mode::NRT_SUPER_PRIMITIVE);
+  auto target = command_;
+  target.cartesian_commands[0].pose_d[0] += 0.03f;
+  robot_.OnCommands(target, now_);
+  Run(3.0);
+  EXPECT_NEAR(Tcp(robot_).x(), home_.x() + 0.03, 2e-3);
+  // Waypoints: the TCP ends at the last one, back where it started.
+  vyr_msg::MotionCommands waypoints;
+  waypoints.joint_groups = {kArm1};
+  auto via = target.cartesian_commands[0];
+  via.pose_d[1] += 0.01f;
+  waypoints.waypoint_commands = {{via, command_.cartesian_commands[0]}};
+  robot_.OnCommands(waypoints, now_);
+  Run(3.0);
+  EXPECT_NEAR(Tcp(robot_).x(), home_.x(), 2e-3);
+  EXPECT_NEAR(Tcp(robot_).y(), home_.y(), 2e-3);
+}
+
 TEST_F(CartesianTwinTest, AContactWrenchBeyondTheMaximumStopsTheMotion) {
   struct Case {
     float max_force;
