@@ -124,7 +124,9 @@ bool SimRobot::ExecutePlan(const VyrRequest& request) {
   PlanRun run{name, {}, 0, false, false, Clock::now(), PayloadCalibration::ToolMounted(name), {}};
   run.ends = run.started + calibration_.duration();
   // A calibration holds the arms where they are; every other plan visits three postures around
-  // home and comes back.
+  // home and comes back. The postures keep a margin from the joint limits: the physical joints
+  // settle on a posture with a small overshoot, which on a limit would stop the robot.
+  constexpr double kLimitMargin = 0.05;  // rad
   std::vector<double> home;
   for (const auto& j : model_.joints()) home.push_back(j.home);
   for (const double offset : {0.3, -0.3, 0.0}) {
@@ -133,8 +135,9 @@ bool SimRobot::ExecutePlan(const VyrRequest& request) {
     for (const auto arm : model_.arms()) {
       const auto [start, n] = Layout(static_cast<std::uint16_t>(arm));
       for (unsigned j = 0; j < n; ++j) {
-        posture[start + j] =
-            std::clamp(home[start + j] + offset, q_min_[start + j], q_max_[start + j]);
+        const double low = std::min(q_min_[start + j] + kLimitMargin, home[start + j]);
+        const double high = std::max(q_max_[start + j] - kLimitMargin, home[start + j]);
+        posture[start + j] = std::clamp(home[start + j] + offset, low, high);
       }
     }
     run.waypoints.push_back(posture);

@@ -300,6 +300,31 @@ TEST_F(PhysicalTwinTest, AJointDrivenToItsLimitPutsTheRobotInRecovery) {
   SwitchTo(Mode::RT_JOINT_POSITION);
 }
 
+// A built-in plan visits postures around home that keep clear of the joint limits: paused and
+// resumed on its way, the physical joints settle on each without touching a limit.
+TEST_F(PhysicalTwinTest, APlanPausedAndResumedFinishesWithoutTouchingALimit) {
+  std::vector<double> home;
+  for (const auto& j : robot_.model().joints()) home.push_back(j.home);
+  robot_.SetJointPositions(home);
+  SwitchTo(Mode::NRT_PLAN_EXECUTION);
+  ASSERT_TRUE(robot_.HandleVyr(Request(20, {50})).success);  // velocity scale 50 %
+  vyr_msg::RPCRequest plan = Request(22, {0});
+  plan.string_container = {"PLAN-Inspection"};
+  ASSERT_TRUE(robot_.HandleVyr(plan).success);
+  robot_.TakeEvents();
+  Run(1.2);  // on the way to the second posture, where the elbow would meet its lower limit
+  ASSERT_TRUE(robot_.HandleVyr(Request(24)).success);  // pause
+  Run(0.2);
+  ASSERT_TRUE(robot_.HandleVyr(Request(25)).success);  // resume
+  Run(15.0);
+  const auto events = robot_.TakeEvents();
+  const auto raised = [&](std::int32_t id) {
+    return std::any_of(events.begin(), events.end(), [&](const auto& e) { return e.id == id; });
+  };
+  EXPECT_FALSE(raised(3101));
+  EXPECT_TRUE(raised(1302));  // finished
+}
+
 TEST_F(PhysicalTwinTest, AJointDrivenTooFastRaisesAFaultThatClears) {
   SwitchTo(Mode::RT_JOINT_TORQUE);
   robot_.TakeEvents();
