@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include "korvo/vyr/name_tables.hpp"
 #include "sim/manipulability.hpp"
 #include "sim/stl_mesh.hpp"
@@ -18,6 +19,7 @@ namespace {
 
 constexpr auto kServoOnTime = std::chrono::milliseconds(500);
 constexpr auto kHeartbeatLimit = std::chrono::milliseconds(200);
+constexpr double kCycle = 0.001;  // s, the control cycle the joints are stepped by
 
 }  // namespace
 
@@ -435,7 +437,12 @@ void SimRobot::Step(Clock::time_point now) {
   }
   if (!Operational() && mode_ != Mode::IDLE) EnterIdle("Robot not operational");
   StepTasks(now);
-  if (dt > 0.0 && dt < 0.1) StepJoints(dt);
+  if (dt > 0.0 && dt < 0.1) {
+    // A late cycle (the machine stalled) is caught up in steps of at most a millisecond: one long
+    // step of the stiff joint controllers would throw the joints past their velocity limits.
+    const int steps = static_cast<int>(std::ceil(dt / kCycle - 1e-6));
+    for (int i = 0; i < steps; ++i) StepJoints(dt / steps);
+  }
   // The fingers catch up after a stalled cycle, but never jump further than 0.1 s would take.
   if (dt > 0.0) devices_.Step(std::min(dt, 0.1));
 }

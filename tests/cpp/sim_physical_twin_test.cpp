@@ -481,6 +481,35 @@ TEST_F(PhysicalTwinTest, AStalledLoopCatchesUpWithoutShakingTheJoints) {
   }
 }
 
+// A cycle the machine delays, in the middle of a long move at full speed, is caught up without
+// throwing the joints past their velocity limits: the move ends where it was going, no fault.
+TEST_F(PhysicalTwinTest, AStalledLoopDuringAMoveKeepsTheVelocityLimits) {
+  std::vector<double> home;
+  for (const auto& j : robot_.model().joints()) home.push_back(j.home);
+  robot_.SetJointPositions(home);
+  SwitchTo(Mode::NRT_JOINT_POSITION);
+  robot_.TakeEvents();
+  vyr_msg::MotionCommands commands;
+  commands.joint_groups = {kArm1};
+  vyr_msg::JointCommand c;
+  c.q_d.assign(kArmDoF, 0.0f);  // the elbow travels 1.8 rad
+  commands.joint_commands = {c};
+  robot_.OnCommands(commands, now_);
+  double fastest = 0.0;  // per unit of each joint's velocity limit
+  for (int i = 0; i < 4000; ++i) {
+    now_ += std::chrono::milliseconds(i == 400 || i == 800 ? 30 : 1);
+    robot_.OnHeartbeat(now_);
+    robot_.Step(now_);
+    for (std::size_t j = 0; j < kArmDoF; ++j) {
+      fastest = std::max(fastest, std::abs(robot_.dq()[j]) / robot_.model().joints()[j].dq_max);
+    }
+  }
+  EXPECT_LT(fastest, 1.1);
+  EXPECT_FALSE(Raised(robot_, 3102));
+  EXPECT_EQ(robot_.mode(), Mode::NRT_JOINT_POSITION);
+  EXPECT_LT(MaxDistance(robot_.q(), std::vector<double>(kArmDoF, 0.0)), 2e-3);
+}
+
 // The drives give at most their torque limit, whatever a command asks: a huge finite torque
 // moves the arm as the limit does and the state stays finite.
 TEST_F(PhysicalTwinTest, AHugeTorqueCommandIsLimitedByTheDrives) {
