@@ -458,10 +458,8 @@ void BindSimulator(py::module_& m) {
       .def(
           "__enter__", [](PySimulator& self) -> PySimulator& { return self; },
           py::return_value_policy::reference)
-      .def("__exit__",
-           [](PySimulator& self, const py::object&, const py::object&, const py::object&) {
-             self.close();
-           })
+      .def("__exit__", [](PySimulator& self, const py::object&, const py::object&,
+                          const py::object&) { self.close(); })
       .def("close", &PySimulator::close,
            "Stops the simulator, removes its robots and closes its session. Idempotent.")
       .def_property_readonly("closed", &PySimulator::closed)
