@@ -5,9 +5,10 @@
 The modules are imported from DIR, and their stubs written there.
 
 Any signature stubgen cannot turn into a valid annotation fails the run, so that a stub never
-guesses; `polish` then makes each stub stand alone (see there). The constructors of the interfaces registered before `Robot` (Device, FileIO, Gripper,
-Maintenance, Model) name their argument by its C++ name, `korvo::vyr::Robot`, in their signature
-texts; the stubs name the Python class it stands for.
+guesses; `polish` then makes each stub stand alone (see there). The constructors of the
+interfaces registered before `Robot` (Device, FileIO, Gripper, Maintenance, Model) name their
+argument by its C++ name, `korvo::vyr::Robot`, in their signature texts; the stubs name the
+Python class it stands for.
 """
 
 import logging
@@ -67,7 +68,8 @@ def polish(path: Path) -> None:
     """Makes a generated stub stand alone and say exactly what the module does:
     - stubgen's FixedSize marker becomes a text, and its import goes;
     - NumPy shapes that stubgen writes with type variables M and N (which the method `Model.M`
-      would shadow) become `int`; a NumPy argument takes anything array-like, as the module does;
+      would shadow) become `int`; a NumPy argument takes anything array-like, and a list of
+      floats as an argument any sequence of numbers or a NumPy array, as the module does;
     - inside a class with a method named `list`, the builtin is spelled `builtins.list`;
     - the name tables get their key and value types."""
     text = re.sub(r"pybind11_stubgen\.typing_ext\.FixedSize\((\d+)\)", r'"FixedSize(\1)"',
