@@ -405,7 +405,7 @@ void SimRobot::EnterRecovery(const std::string& joint) {
         "Move the joint back inside its range from the robot's programming environment");
 }
 void SimRobot::Step(Clock::time_point now) {
-  std::lock_guard lock(mutex_);
+  std::unique_lock lock(mutex_);
   const double dt =
       now_ == Clock::time_point{} ? 0.0 : std::chrono::duration<double>(now - now_).count();
   now_ = now;
@@ -437,14 +437,19 @@ void SimRobot::Step(Clock::time_point now) {
   }
   if (!Operational() && mode_ != Mode::IDLE) EnterIdle("Robot not operational");
   StepTasks(now);
-  if (dt > 0.0 && dt < 0.1) {
-    // A late cycle (the machine stalled) is caught up in steps of at most a millisecond: one long
-    // step of the stiff joint controllers would throw the joints past their velocity limits.
-    const int steps = static_cast<int>(std::ceil(dt / kCycle - 1e-6));
-    for (int i = 0; i < steps; ++i) StepJoints(dt / steps);
-  }
   // The fingers catch up after a stalled cycle, but never jump further than 0.1 s would take.
   if (dt > 0.0) devices_.Step(std::min(dt, 0.1));
+  if (dt <= 0.0 || dt >= 0.1) return;
+  // A late cycle (the machine stalled) is caught up in steps of at most a millisecond: one long
+  // step of the stiff joint controllers would throw the joints past their velocity limits. The
+  // lock is let go between the steps, so that commands arriving meanwhile are taken (and timed)
+  // as they come instead of waiting for the whole catch-up.
+  const int steps = static_cast<int>(std::ceil(dt / kCycle - 1e-6));
+  for (int i = 0; i < steps; ++i) {
+    if (i > 0) lock.lock();
+    StepJoints(dt / steps);
+    lock.unlock();
+  }
 }
 
 std::vector<EventLog> SimRobot::TakeEvents() {
