@@ -58,6 +58,12 @@ class PhysicalTwinTest : public ::testing::Test {
     for (const auto& j : robot_.model().joints()) q.push_back(j.q_min + 0.35 * (j.q_max - j.q_min));
     robot_.SetJointPositions(q);
   }
+  // The robot at its home posture.
+  void GoHome() {
+    std::vector<double> home;
+    for (const auto& j : robot_.model().joints()) home.push_back(j.home);
+    robot_.SetJointPositions(home);
+  }
   void SwitchTo(Mode mode) {
     ASSERT_TRUE(robot_.HandleVyr(Request(8, {static_cast<std::int32_t>(mode)})).success);
   }
@@ -303,9 +309,7 @@ TEST_F(PhysicalTwinTest, AJointDrivenToItsLimitPutsTheRobotInRecovery) {
 // A built-in plan visits postures around home that keep clear of the joint limits: paused and
 // resumed on its way, the physical joints settle on each without touching a limit.
 TEST_F(PhysicalTwinTest, APlanPausedAndResumedFinishesWithoutTouchingALimit) {
-  std::vector<double> home;
-  for (const auto& j : robot_.model().joints()) home.push_back(j.home);
-  robot_.SetJointPositions(home);
+  GoHome();
   SwitchTo(Mode::NRT_PLAN_EXECUTION);
   ASSERT_TRUE(robot_.HandleVyr(Request(20, {50})).success);  // velocity scale 50 %
   vyr_msg::RPCRequest plan = Request(22, {0});
@@ -484,9 +488,7 @@ TEST_F(PhysicalTwinTest, AStalledLoopCatchesUpWithoutShakingTheJoints) {
 // A cycle the machine delays, in the middle of a long move at full speed, is caught up without
 // throwing the joints past their velocity limits: the move ends where it was going, no fault.
 TEST_F(PhysicalTwinTest, AStalledLoopDuringAMoveKeepsTheVelocityLimits) {
-  std::vector<double> home;
-  for (const auto& j : robot_.model().joints()) home.push_back(j.home);
-  robot_.SetJointPositions(home);
+  GoHome();
   SwitchTo(Mode::NRT_JOINT_POSITION);
   robot_.TakeEvents();
   vyr_msg::MotionCommands commands;
